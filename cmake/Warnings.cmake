@@ -1,0 +1,10 @@
+# Every target of the project links this for the language level and the warning set.
+add_library(trasko_options INTERFACE)
+target_compile_features(trasko_options INTERFACE cxx_std_20)
+if(MSVC)
+    target_compile_options(trasko_options INTERFACE /W4)
+else()
+    target_compile_options(trasko_options INTERFACE -Wall -Wextra -Wpedantic)
+endif()
+# Headers are included by folder: "engine/processor.h", "ui/mainwindow.h".
+target_include_directories(trasko_options INTERFACE ${PROJECT_SOURCE_DIR})
