@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Shared by tools/run.sh and tools/test.sh: installs what a fresh Debian 12 machine lacks,
+# then configures and builds into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libgl-dev
+    # The tests provoke real faults: chattr, setpriv, fiu-run; xvfb for a real display.
+    e2fsprogs util-linux fiu-utils xvfb xauth
+    # The benchmark compares against these and counts system calls.
+    rsync strace
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --parallel "$(nproc)"
