@@ -3,6 +3,7 @@
 #include <QColor>
 
 class QWidget;
+class WindowNotifier;
 
 // Translucent glass frame through the desktop window manager library, bound at run time.
 // Where the library or one of its functions is missing every operation reports failure
@@ -16,5 +17,6 @@ public:
     static QColor colorizationColor();
 
 private:
-    // The private helpers (resolveDwm, notifier) are the glass library's own business.
+    static bool resolveDwm();
+    static WindowNotifier *notifier();
 };
