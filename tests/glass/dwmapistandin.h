@@ -1,0 +1,44 @@
+#pragma once
+
+// What the stand-in window manager library answers and what it was handed. The test
+// reaches the one instance through the exported standin_state().
+
+#include "glass/dwmtypes.h"
+
+struct StandinCall
+{
+    int count;
+    Dwm::HRESULT result;
+    Dwm::HWND hwnd;
+};
+
+struct StandinState
+{
+    StandinCall composition;
+    StandinCall extend;
+    StandinCall blur;
+    StandinCall color;
+
+    Dwm::BOOL compositionOn;
+    Dwm::DWORD colorValue;
+    // When false the functions leave their output arguments as the caller set them.
+    bool writeOutputs;
+
+    // What the caller's output arguments held on entry, to prove they were initialised.
+    Dwm::BOOL enabledOnEntry;
+    Dwm::DWORD colorOnEntry;
+    Dwm::BOOL opaqueOnEntry;
+
+    Dwm::MARGINS margins;
+    Dwm::DWM_BLURBEHIND blurBehind;
+
+    // Called from inside every function, so a test can look at the world mid-call.
+    void (*hook)(void *context);
+    void *hookContext;
+};
+
+using StandinStateFunction = StandinState *(*)();
+
+constexpr Dwm::HRESULT StandinOk = 0;
+constexpr Dwm::HRESULT StandinFalse = 1;
+constexpr Dwm::HRESULT StandinFail = static_cast<Dwm::HRESULT>(0x80004005u);
