@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Redraws the images under ui/resources/ with the artwork tool. Commit the result.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+cmake -S tools/artwork -B build-artwork -G Ninja >/dev/null
+cmake --build build-artwork >/dev/null
+QT_QPA_PLATFORM=offscreen ./build-artwork/trasko-artwork ui/resources

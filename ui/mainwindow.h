@@ -1,0 +1,78 @@
+#pragma once
+
+#include "engine/copyerror.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QString>
+#include <QTimer>
+
+class Processor;
+class QStandardItemModel;
+
+namespace Ui {
+class MainWindow;
+}
+// The form generated from mainwindow.ui; its class carries the window's name so that its
+// texts are translated in the "MainWindow" context.
+using MainWindowForm = Ui::MainWindow;
+
+// The application's only window: the form, the copy-errors list, the progress timer and,
+// while a job exists, its worker.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    enum RunState
+    {
+        StateIdle = 0,
+        StateRunning = 1,
+        StatePaused = 2
+    };
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Shows the window and shrinks or grows it to its content.
+    void showAndFit();
+    // Re-fits the first page, the tab widget, the central widget and the window, in that order.
+    void fitToContents();
+
+private slots:
+    // Slot order is the meta-object index order; keep it.
+    void on_buttonSource_clicked();
+    void on_buttonTarget_clicked();
+    void on_buttonInfo_clicked();
+    void on_buttonStart_clicked();
+    void on_buttonCancel_clicked();
+    void processFinished();
+    void updateInfo();
+    void on_buttonCancelRetry_clicked();
+    void on_buttonRetry_clicked();
+    void on_buttonSelectAll_clicked();
+    void on_buttonDeselectAll_clicked();
+
+private:
+    QStandardItemModel *createErrorModel();
+    void applyGlassFrame();
+
+    void showInfoPanel();
+    void hideInfoPanel();
+    void resetInfoPanel();
+    void updateStartButton();
+
+    void showCopyErrors(const QList<CopyError> &errors);
+
+    static QString formatSize(double bytes);
+    static QString formatDuration(quint32 seconds);
+
+    MainWindowForm *m_form;
+    Processor *m_processor;
+    QStandardItemModel *m_errorModel;
+    QTimer m_timer;
+    RunState m_state;
+
+    // The UI tests drive the private panel and button operations directly.
+    friend class TestMainWindow;
+};
