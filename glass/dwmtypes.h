@@ -8,6 +8,9 @@
 #include <cstdint>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
 #include <windows.h>
 #endif
 
@@ -33,8 +36,11 @@ struct MARGINS
     int cyBottomHeight;
 };
 
-constexpr DWORD DWM_BB_ENABLE = 0x00000001;
+// DWM_BB_ENABLE, named apart from the system header's macro.
+constexpr DWORD BlurBehindEnable = 0x00000001;
 
+// The system declares this structure byte-packed: on 64-bit the handle is not aligned.
+#pragma pack(push, 1)
 struct DWM_BLURBEHIND
 {
     DWORD dwFlags;
@@ -42,8 +48,10 @@ struct DWM_BLURBEHIND
     HRGN hRgnBlur;
     BOOL fTransitionOnMaximized;
 };
+#pragma pack(pop)
 
-constexpr unsigned int WM_DWMCOMPOSITIONCHANGED = 0x031E;
+// The system's WM_DWMCOMPOSITIONCHANGED, named apart from the macro <windows.h> defines.
+constexpr unsigned int CompositionChangedMessage = 0x031E;
 
 #if defined(_WIN32)
 using MSG = ::MSG;

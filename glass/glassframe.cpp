@@ -82,7 +82,7 @@ bool GlassFrame::enableBlurBehind(QWidget *widget, bool enable)
         return false;
 
     Dwm::DWM_BLURBEHIND blur{};
-    blur.dwFlags = Dwm::DWM_BB_ENABLE;
+    blur.dwFlags = Dwm::BlurBehindEnable;
     blur.fEnable = enable ? 1 : 0;
 
     widget->setAttribute(Qt::WA_TranslucentBackground, enable);

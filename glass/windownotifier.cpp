@@ -20,7 +20,7 @@ bool WindowNotifier::nativeEvent(const QByteArray &eventType, void *message, qin
 {
     if (message && eventType == "windows_generic_MSG") {
         const auto *msg = static_cast<const Dwm::MSG *>(message);
-        if (msg->message == Dwm::WM_DWMCOMPOSITIONCHANGED) {
+        if (msg->message == Dwm::CompositionChangedMessage) {
             const bool enabled = GlassFrame::compositionEnabled();
             // A copy: a repaint may run code that calls back into the glass helper.
             const QList<QPointer<QWidget>> widgets = m_widgets;

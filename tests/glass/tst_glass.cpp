@@ -170,6 +170,14 @@ private slots:
         QVERIFY2(notifiers().isEmpty(), "a failed call created the notifier");
     }
 
+    void nullWidgetIsRefused()
+    {
+        QVERIFY(!GlassFrame::extendFrame(nullptr, -1, -1, -1, -1));
+        QVERIFY(!GlassFrame::enableBlurBehind(nullptr, true));
+        QCOMPARE(m_state->extend.count, 0);
+        QCOMPARE(m_state->blur.count, 0);
+    }
+
     void compositionEnabled_data()
     {
         QTest::addColumn<int>("result");
@@ -282,7 +290,7 @@ private slots:
         QCOMPARE(widget.testAttribute(Qt::WA_TranslucentBackground), enable);
         QCOMPARE(widget.testAttribute(Qt::WA_NoSystemBackground), enable);
         QCOMPARE(m_state->blur.hwnd, reinterpret_cast<Dwm::HWND>(widget.internalWinId()));
-        QCOMPARE(m_state->blurBehind.dwFlags, Dwm::DWM_BB_ENABLE);
+        QCOMPARE(m_state->blurBehind.dwFlags, Dwm::BlurBehindEnable);
         QCOMPARE(m_state->blurBehind.fEnable, enable ? 1 : 0);
         QVERIFY(m_state->blurBehind.hRgnBlur == nullptr);
         QCOMPARE(m_state->blurBehind.fTransitionOnMaximized, 0);
@@ -347,7 +355,7 @@ private slots:
             const int paints = counter.paints;
             qintptr result = 4711;
             QVERIFY2(
-                !deliver(notifier, "windows_generic_MSG", Dwm::WM_DWMCOMPOSITIONCHANGED, &result),
+                !deliver(notifier, "windows_generic_MSG", Dwm::CompositionChangedMessage, &result),
                 "the handler claimed the message");
             QCOMPARE(result, qintptr(4711));
             QCOMPARE(m_state->composition.count, asked + 1);
@@ -371,8 +379,8 @@ private slots:
         m_state->compositionOn = 1;
         survivor.setAttribute(Qt::WA_NoSystemBackground, false);
         qintptr result = 0;
-        QVERIFY(
-            !deliver(theNotifier(), "windows_generic_MSG", Dwm::WM_DWMCOMPOSITIONCHANGED, &result));
+        QVERIFY(!deliver(theNotifier(), "windows_generic_MSG", Dwm::CompositionChangedMessage,
+                         &result));
         QVERIFY2(survivor.testAttribute(Qt::WA_NoSystemBackground),
                  "the walk stopped at the destroyed widget");
     }
@@ -383,9 +391,9 @@ private slots:
         QTest::addColumn<unsigned int>("message");
         QTest::newRow("another Windows message") << QByteArray("windows_generic_MSG") << 0x0005u;
         QTest::newRow("dispatcher event type")
-            << QByteArray("windows_dispatcher_MSG") << Dwm::WM_DWMCOMPOSITIONCHANGED;
+            << QByteArray("windows_dispatcher_MSG") << Dwm::CompositionChangedMessage;
         QTest::newRow("X11 event type")
-            << QByteArray("xcb_generic_event_t") << Dwm::WM_DWMCOMPOSITIONCHANGED;
+            << QByteArray("xcb_generic_event_t") << Dwm::CompositionChangedMessage;
     }
 
     void otherMessagesPassUntouched()
