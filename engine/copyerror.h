@@ -4,7 +4,8 @@
 #include <QString>
 
 // Why one file could not be copied. The values are stored as plain ints; keep them stable.
-enum CopyErrorCode {
+enum CopyErrorCode
+{
     SourceOpenError = 0,
     TargetOpenError = 1,
     SourceReadError = 2,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/copyerror.h"
+#include "engine/nativefs.h"
 #include "engine/overwritemode.h"
 
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
 // One copy job on a worker thread of its own: a counting pass, then the copy. The GUI thread
 // polls the accessors; the worker never signals progress. Runs once.
@@ -52,5 +55,72 @@ protected:
     void run() override;
 
 private:
-    // The private members are the engine's own business; see processor.cpp.
+    struct Place; // a source folder and its destination, open for the files between them
+    enum class Phase
+    {
+        Scan,
+        Copy
+    };
+
+    void resetCounters();
+    bool isCancelRequested() const;
+    void waitWhilePaused();
+    void setCurrentFile(const NativeFs::Path &name);
+    void addFailure(const QString &file, CopyErrorCode code);
+    bool shouldCopy(const NativeFs::Status &source, const NativeFs::Status &target) const;
+    bool isOnWalk(const NativeFs::FolderId &folder) const;
+
+    // The scan and the copy walk the same folders in the same order and skip the same ones;
+    // one walk serves both.
+    void walkFolder(Phase phase, const NativeFs::Path &source, const NativeFs::Path &target);
+    void walkRetryFiles(Phase phase);
+
+    void scanJob();
+    void scanFolder(const NativeFs::Path &source, const NativeFs::Path &target);
+    void scanRetryFiles();
+    void scanFile(const Place &place, const NativeFs::Entry &entry);
+    void copyJob();
+    void copyFolder(const NativeFs::Path &source, const NativeFs::Path &target);
+    void copyRetryFiles();
+    void copyFile(Place &place, const NativeFs::Entry &entry, const QString *listedPath);
+
+    // Set by the GUI thread, read by the worker.
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<bool> m_paused{false};
+    // The pause gate: held by the GUI thread while paused; the worker only passes through it.
+    QMutex m_pauseMutex;
+
+    const QString m_source;
+    const QString m_target;
+    const OverwriteMode m_overwriteMode;
+    const bool m_includeSubFolders;
+    const bool m_includeHidden;
+    NativeFs::Path m_tempPrefix;
+    bool m_retryMode = false;
+    QStringList m_retryFiles;
+
+    // Written by the worker only; read by the GUI at any time.
+    std::atomic<quint32> m_filesTotal{0};
+    std::atomic<quint32> m_filesDone{0};
+    std::atomic<quint64> m_bytesTotal{0};
+    std::atomic<quint64> m_bytesDone{0};
+    std::atomic<quint64> m_currentFileSize{0};
+    std::atomic<quint64> m_currentFileDone{0};
+    std::atomic<int> m_failureCount{0};
+    // Milliseconds on a steady clock; -1 until the job runs.
+    std::atomic<qint64> m_runStartMs{-1};
+    std::atomic<qint64> m_elapsedBankedMs{0};
+
+    // Held only for the moment of a copy of m_currentFile or m_failures; nobody waits behind
+    // the copying of a file.
+    mutable QMutex m_publishLock;
+    NativeFs::Path m_currentFile;
+    QList<CopyError> m_failures;
+
+    // Worker-only walk state.
+    std::vector<NativeFs::FolderId> m_walkPath;
+    NativeFs::FolderId m_targetRootId;
+    bool m_hasTargetRootId = false;
+    std::vector<NativeFs::Entry> m_fileListing;
+    std::unique_ptr<char[]> m_buffer;
 };
