@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
+    # Without a font the window has no text to lay out, measure or show.
+    fonts-dejavu-core
     # The tests provoke real faults: chattr, setpriv, fiu-run; xvfb for a real display.
     e2fsprogs util-linux fiu-utils xvfb xauth
     # The benchmark compares against these and counts system calls.
