@@ -11,9 +11,12 @@
 extern "C" {
 
 // Kept out of line and exported so that the report's backtrace can name them.
+// The pointer is volatile itself, so the compiler cannot see that it is null and turn the
+// store into something else.
+int *volatile nowhere = nullptr;
+
 __attribute__((noinline)) void crashByNullPointer()
 {
-    volatile int *nowhere = nullptr;
     *nowhere = 1;
 }
 
