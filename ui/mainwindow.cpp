@@ -4,9 +4,17 @@
 #include "engine/processor.h"
 #include "glass/glassframe.h"
 
+#include "ui/pathcheck.h"
+
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QIcon>
+#include <QMessageBox>
 #include <QSettings>
 #include <QStandardItemModel>
+#include <QStandardPaths>
+
+#include <limits>
 
 namespace {
 
@@ -139,31 +147,252 @@ void MainWindow::on_buttonInfo_clicked()
     settings.setValue("showInfo", open);
 }
 
-// The job controller, progress display and copy-errors page fill the slots below.
-
-void MainWindow::on_buttonSource_clicked() {}
-
-void MainWindow::on_buttonTarget_clicked() {}
-
-void MainWindow::on_buttonStart_clicked() {}
-
-void MainWindow::on_buttonCancel_clicked() {}
-
-void MainWindow::processFinished() {}
-
-void MainWindow::updateInfo() {}
-
-void MainWindow::on_buttonCancelRetry_clicked() {}
-
-void MainWindow::on_buttonRetry_clicked() {}
-
-void MainWindow::on_buttonSelectAll_clicked() {}
-
-void MainWindow::on_buttonDeselectAll_clicked() {}
-
-void MainWindow::showCopyErrors(const QList<CopyError> &errors)
+void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
 {
-    Q_UNUSED(errors);
+    QString start = field->text();
+    if (start.isEmpty())
+        start = QStandardPaths::writableLocation(QStandardPaths::HomeLocation);
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, caption, start, QFileDialog::ShowDirsOnly);
+    if (!chosen.isEmpty())
+        field->setText(chosen);
+}
+
+void MainWindow::on_buttonSource_clicked()
+{
+    chooseFolder(m_form->lineEditSource, tr("Source Location"));
+}
+
+void MainWindow::on_buttonTarget_clicked()
+{
+    chooseFolder(m_form->lineEditTarget, tr("Target Location"));
+}
+
+void MainWindow::showMessage(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Information, title, text);
+    box.exec();
+}
+
+OverwriteMode MainWindow::overwriteMode() const
+{
+    if (m_form->radioButtonOverwriteAll->isChecked())
+        return OverwriteAll;
+    if (m_form->radioButtonOverwriteOlder->isChecked())
+        return OverwriteOlder;
+    if (m_form->radioButtonOverewriteSmaller->isChecked())
+        return OverwriteSmaller;
+    return OverwriteNone;
+}
+
+void MainWindow::startJob(const QString &source, const QString &target,
+                          const QStringList &retryFiles)
+{
+    m_processor =
+        new Processor(source, target, overwriteMode(), m_form->checkBoxSubFolders->isChecked(),
+                      m_form->checkBoxHidden->isChecked());
+    m_jobSource = source;
+    m_jobTarget = target;
+    if (!retryFiles.isEmpty())
+        m_processor->setRetryFiles(retryFiles);
+    connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
+    m_processor->start(QThread::InheritPriority);
+    m_timer.start();
+}
+
+void MainWindow::on_buttonStart_clicked()
+{
+    switch (m_state) {
+    case StateRunning:
+        m_state = StatePaused;
+        m_processor->pause();
+        m_timer.stop();
+        m_form->labelStatus->setText(tr("Operation paused"));
+        updateStartButton();
+        return;
+    case StatePaused:
+        m_state = StateRunning;
+        // After a cancel the worker is already released; resume() then only flips our state.
+        m_processor->resume();
+        m_timer.start();
+        m_form->labelStatus->setText(tr("Operation restarting"));
+        updateStartButton();
+        return;
+    case StateIdle:
+        break;
+    }
+
+    const QString source = m_form->lineEditSource->text();
+    const QString target = m_form->lineEditTarget->text();
+    if (source.isEmpty()) {
+        showMessage(tr("No Source"), tr("Please select a source folder location."));
+        return;
+    }
+    if (target.isEmpty()) {
+        showMessage(tr("No Destination"), tr("Please select a destination folder location."));
+        return;
+    }
+    if (PathCheck::isSameOrInside(source, target)) {
+        showMessage(tr("Invalid Destination"),
+                    tr("The destination location cannot be inside the source location."));
+        return;
+    }
+
+    {
+        QSettings settings(settingsOrganisation, settingsApplication);
+        settings.setValue(QStringLiteral("subFolder"), m_form->checkBoxSubFolders->isChecked());
+        settings.setValue(QStringLiteral("hidden"), m_form->checkBoxHidden->isChecked());
+    }
+    m_state = StateRunning;
+    updateStartButton();
+    const bool showInfo = QSettings(settingsOrganisation, settingsApplication)
+                              .value(QStringLiteral("showInfo"), false)
+                              .toBool();
+    if (showInfo)
+        showInfoPanel();
+    else
+        hideInfoPanel();
+    startJob(source, target, {});
+}
+
+void MainWindow::on_buttonCancel_clicked()
+{
+    if (!m_processor)
+        return;
+    m_processor->cancel();
+    m_form->labelStatus->setText(tr("Operation cancelling"));
+}
+
+void MainWindow::processFinished()
+{
+    m_state = StateIdle;
+    resetInfoPanel();
+    updateStartButton();
+    m_timer.stop();
+    m_form->progressBarTotal->setValue(0);
+    m_form->progressBarFile->setValue(0);
+    // finished() is emitted just before the thread ends; the object may only go after it.
+    m_processor->wait();
+    if (m_processor->isCancelled()) {
+        m_form->labelStatus->setText(tr("Operation cancelled"));
+    } else {
+        m_form->labelStatus->setText(tr("Operation complete"));
+        const QList<CopyError> failures = m_processor->failures();
+        if (!failures.isEmpty()) {
+            m_failedSource = m_jobSource;
+            m_failedTarget = m_jobTarget;
+            showCopyErrors(failures);
+        }
+    }
+    delete m_processor;
+    m_processor = nullptr;
+}
+
+void MainWindow::showCopyErrors(const QList<CopyError> &failures)
+{
+    m_errorModel->removeRows(0, m_errorModel->rowCount());
+    m_errorModel->setColumnCount(2);
+    m_errorModel->setRowCount(int(failures.size()));
+    for (int i = 0; i < failures.size(); ++i) {
+        auto *file = new QStandardItem(failures.at(i).file());
+        file->setCheckable(true);
+        file->setEditable(false);
+        auto *message = new QStandardItem(failures.at(i).message());
+        message->setEditable(false);
+        m_errorModel->setItem(i, 0, file);
+        m_errorModel->setItem(i, 1, message);
+    }
+    m_form->treeView->header()->resizeSections(QHeaderView::ResizeToContents);
+    m_form->tabWidget->setCurrentIndex(1);
+}
+
+void MainWindow::setAllChecks(Qt::CheckState state)
+{
+    for (int row = 0; row < m_errorModel->rowCount(); ++row)
+        m_errorModel->setData(m_errorModel->index(row, 0), int(state), Qt::CheckStateRole);
+}
+
+void MainWindow::on_buttonSelectAll_clicked()
+{
+    setAllChecks(Qt::Checked);
+}
+
+void MainWindow::on_buttonDeselectAll_clicked()
+{
+    setAllChecks(Qt::Unchecked);
+}
+
+void MainWindow::on_buttonRetry_clicked()
+{
+    QStringList files;
+    for (int row = 0; row < m_errorModel->rowCount(); ++row) {
+        const QModelIndex index = m_errorModel->index(row, 0);
+        bool isInt = false;
+        const int state = index.data(Qt::CheckStateRole).toInt(&isInt);
+        if (isInt && state == Qt::Checked)
+            files.append(index.data(Qt::DisplayRole).toString());
+    }
+    if (files.isEmpty()) {
+        showMessage(tr("Select Files"), tr("Please select files to retry."));
+        return;
+    }
+    m_form->tabWidget->setCurrentIndex(0);
+    m_state = StateRunning;
+    updateStartButton();
+    hideInfoPanel();
+    // The fields may have been changed while the failed job ran; its own roots map the paths.
+    startJob(m_failedSource, m_failedTarget, files);
+}
+
+void MainWindow::on_buttonCancelRetry_clicked()
+{
+    m_form->tabWidget->setCurrentIndex(0);
+    fitToContents();
+}
+
+void MainWindow::updateInfo()
+{
+    if (!m_processor || m_state != StateRunning)
+        return;
+    const quint64 total = m_processor->bytesTotal();
+    const quint64 fileSize = m_processor->currentFileSize();
+    const quint32 elapsed = m_processor->elapsedSeconds();
+    const quint64 done = m_processor->bytesDone();
+
+    const QString countTemplate = tr("%1 files (%2)");
+    m_form->labelTotal->setText(
+        countTemplate.arg(QString::number(m_processor->filesTotal()), formatSize(double(total))));
+    m_form->labelProcessed->setText(
+        countTemplate.arg(QString::number(m_processor->filesDone()), formatSize(double(done))));
+    m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
+    m_form->labelElapsed->setText(formatDuration(elapsed));
+    m_form->labelErrors->setText(QString::number(m_processor->failureCount()));
+
+    double ratio = 0;
+    if (total != 0) {
+        ratio = double(done) / double(total);
+        m_form->progressBarTotal->setValue(int(ratio * 100));
+    } else {
+        m_form->progressBarTotal->setValue(0);
+    }
+    if (fileSize != 0)
+        m_form->progressBarFile->setValue(
+            int(double(m_processor->currentFileDone()) / double(fileSize) * 100));
+    else
+        m_form->progressBarFile->setValue(0);
+
+    // A file that grew after it was counted pushes the ratio past 1; an estimate that does
+    // not fit the formatter says nothing true either.
+    const double remaining = ratio > 0 ? double(elapsed) / ratio * (1 - ratio) : -1;
+    if (ratio > 0 && remaining >= 0 && remaining <= double(std::numeric_limits<quint32>::max()))
+        m_form->labelRemaining->setText(formatDuration(quint32(remaining)));
+    else
+        m_form->labelRemaining->setText(tr("Unknown"));
+
+    if (elapsed != 0)
+        m_form->labelSpeed->setText(formatSize(double(done) / double(elapsed)) + tr("/sec"));
+    else
+        m_form->labelSpeed->setText(tr("0 Bytes/sec"));
 }
 
 QString MainWindow::formatSize(double bytes)

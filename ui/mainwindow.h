@@ -1,13 +1,16 @@
 #pragma once
 
 #include "engine/copyerror.h"
+#include "engine/overwritemode.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 class Processor;
+class QLineEdit;
 class QStandardItemModel;
 
 namespace Ui {
@@ -63,6 +66,13 @@ private:
     void updateStartButton();
 
     void showCopyErrors(const QList<CopyError> &errors);
+    void setAllChecks(Qt::CheckState state);
+
+    void chooseFolder(QLineEdit *field, const QString &caption);
+    static void showMessage(const QString &title, const QString &text);
+    OverwriteMode overwriteMode() const;
+    // Starts a job with the form's options; a non-empty list makes it a retry of those files.
+    void startJob(const QString &source, const QString &target, const QStringList &retryFiles);
 
     static QString formatSize(double bytes);
     static QString formatDuration(quint32 seconds);
@@ -73,6 +83,15 @@ private:
     QTimer m_timer;
     RunState m_state;
 
+    // The roots of the running job, and of the job whose failures the copy-errors page lists:
+    // a retry maps its paths with the roots they were recorded under, whatever the folder
+    // fields say by then.
+    QString m_jobSource;
+    QString m_jobTarget;
+    QString m_failedSource;
+    QString m_failedTarget;
+
     // The UI tests drive the private panel and button operations directly.
     friend class TestMainWindow;
+    friend class TestController;
 };
