@@ -249,12 +249,6 @@ bool makePath(const Path &path, bool *created)
     return errno == EEXIST && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-Transfer::~Transfer()
-{
-    close();
-    discard();
-}
-
 Transfer::Open Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
                               const Path &temporaryName, bool *allowRangeCopy)
 {
@@ -313,6 +307,10 @@ Transfer::Chunk Transfer::copyChunk(char *buffer, qint64 maxBytes, qint64 *moved
     } while (got < 0 && errno == EINTR);
     if (got < 0)
         return Chunk::ReadFailed;
+#ifdef Q_OS_LINUX
+    if (got > 0 && m_rangeCopy && *m_rangeCopy)
+        *m_rangeCopy = false; // the kernel saw an end that is not there: do not ask it again
+#endif
     ssize_t written = 0;
     while (written < got) {
         const ssize_t n = ::write(m_temporary, buffer + written, size_t(got - written));
@@ -338,24 +336,20 @@ bool Transfer::close()
     return ok;
 }
 
-bool Transfer::replace(const Path &targetName)
+namespace {
+
+bool replaceName(const Folder &folder, const Path &from, const Path &to)
 {
-    if (!m_temporaryExists)
-        return false;
-    const int folder = m_target->descriptor();
-    if (::renameat(folder, m_temporaryName.constData(), folder, targetName.constData()) != 0)
-        return false;
-    m_temporaryExists = false;
-    return true;
+    const int fd = folder.descriptor();
+    return ::renameat(fd, from.constData(), fd, to.constData()) == 0;
 }
 
-void Transfer::discard()
+void removeName(const Folder &folder, const Path &name)
 {
-    if (!m_temporaryExists)
-        return;
-    ::unlinkat(m_target->descriptor(), m_temporaryName.constData(), 0);
-    m_temporaryExists = false;
+    ::unlinkat(folder.descriptor(), name.constData(), 0);
 }
+
+} // namespace
 
 #else // Qt and Win32
 
@@ -424,12 +418,6 @@ bool makePath(const Path &path, bool *created)
     return QDir().mkpath(path);
 }
 
-Transfer::~Transfer()
-{
-    close();
-    discard();
-}
-
 Transfer::Open Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
                               const Path &temporaryName, bool *)
 {
@@ -472,14 +460,35 @@ bool Transfer::close()
     return m_files->temporary.error() == QFileDevice::NoError;
 }
 
+namespace {
+
+bool replaceName(const Folder &folder, const Path &from, const Path &to)
+{
+    const QString source = QDir::toNativeSeparators(join(folder.path(), from));
+    const QString target = QDir::toNativeSeparators(join(folder.path(), to));
+    return ::MoveFileExW(reinterpret_cast<const wchar_t *>(source.utf16()),
+                         reinterpret_cast<const wchar_t *>(target.utf16()),
+                         MOVEFILE_REPLACE_EXISTING);
+}
+
+void removeName(const Folder &folder, const Path &name)
+{
+    QFile::remove(join(folder.path(), name));
+}
+
+} // namespace
+
+#endif
+
+Transfer::~Transfer()
+{
+    close();
+    discard();
+}
+
 bool Transfer::replace(const Path &targetName)
 {
-    if (!m_temporaryExists)
-        return false;
-    const QString from = QDir::toNativeSeparators(join(m_target->path(), m_temporaryName));
-    const QString to = QDir::toNativeSeparators(join(m_target->path(), targetName));
-    if (!::MoveFileExW(reinterpret_cast<const wchar_t *>(from.utf16()),
-                       reinterpret_cast<const wchar_t *>(to.utf16()), MOVEFILE_REPLACE_EXISTING))
+    if (!m_temporaryExists || !replaceName(*m_target, m_temporaryName, targetName))
         return false;
     m_temporaryExists = false;
     return true;
@@ -489,10 +498,8 @@ void Transfer::discard()
 {
     if (!m_temporaryExists)
         return;
-    QFile::remove(join(m_target->path(), m_temporaryName));
+    removeName(*m_target, m_temporaryName);
     m_temporaryExists = false;
 }
-
-#endif
 
 } // namespace NativeFs

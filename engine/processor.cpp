@@ -323,7 +323,10 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target)
     waitWhilePaused();
 
     Place place(source, target);
-    place.targetIsNew = targetIsNew;
+    // Looking for what cannot be there is skipped only where any answer would copy anyway:
+    // other modes must still notice two names that fold into one on a case-blind file system.
+    place.targetIsNew = targetIsNew && m_overwriteMode != OverwriteNone &&
+                        m_overwriteMode != OverwriteOlder && m_overwriteMode != OverwriteSmaller;
     place.source.list(NativeFs::Listing::Files, m_includeHidden, m_fileListing);
     for (const Entry &entry : m_fileListing) {
         if (isCancelRequested())
