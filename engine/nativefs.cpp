@@ -480,6 +480,8 @@ void removeName(const Folder &folder, const Path &name)
 
 #endif
 
+Transfer::Transfer() = default;
+
 Transfer::~Transfer()
 {
     close();

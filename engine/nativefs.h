@@ -128,7 +128,7 @@ public:
         WriteFailed
     };
 
-    Transfer() = default;
+    Transfer();
     ~Transfer();
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
