@@ -4,7 +4,7 @@
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${TRASKO_BUILD_DIR:-$repo/build}
-work=${TRASKO_BENCH_WORK:-$repo/build/bench}
+work=${TRASKO_BENCH_WORK:-$repo/build/bench-data}
 all_trees=(small large deep mixed)
 
 die() {
