@@ -89,13 +89,16 @@ bool runJob(Processor &processor)
     return processor.wait(QDeadlineTimer(60000));
 }
 
-// Waits, without sleeping, until the worker has moved its first bytes.
-bool waitForBytes(const Processor &processor)
+// Waits, without sleeping, until the worker has moved the first bytes of the named file.
+bool waitForBytes(const Processor &processor, const QString &name)
 {
+    const auto started = [&] {
+        return processor.currentFileDone() > 0 && processor.currentFile() == name;
+    };
     QDeadlineTimer deadline(20000);
-    while (processor.bytesDone() == 0 && !processor.isFinished() && !deadline.hasExpired())
+    while (!started() && !processor.isFinished() && !deadline.hasExpired())
         QThread::yieldCurrentThread();
-    return processor.bytesDone() > 0 && !processor.isFinished();
+    return started() && !processor.isFinished();
 }
 
 bool run(const QString &program, const QStringList &arguments)
@@ -438,7 +441,8 @@ void TestEngine::hugeSparseFileCountsFullSize()
 
 void TestEngine::pauseHoldsWorker()
 {
-    constexpr qint64 Size = 64 << 20;
+    // Large enough that the poll below cannot miss the transfer on a busy machine.
+    constexpr qint64 Size = 256LL << 20;
     QVERIFY(QDir().mkpath(path("src")));
     QVERIFY(makeSparse(path("src/big.bin"), Size));
 
@@ -446,7 +450,7 @@ void TestEngine::pauseHoldsWorker()
     QElapsedTimer wall;
     wall.start();
     processor.start();
-    QVERIFY2(waitForBytes(processor), "the copy never started");
+    QVERIFY2(waitForBytes(processor, "big.bin"), "the copy never started");
     processor.pause();
     const quint64 held = processor.bytesDone();
     QVERIFY2(held < quint64(Size), "paused too late to hold anything");
@@ -482,7 +486,7 @@ void TestEngine::cancelKeepsOldDestination_data()
 void TestEngine::cancelKeepsOldDestination()
 {
     QFETCH(bool, whilePaused);
-    constexpr qint64 Size = 64 << 20;
+    constexpr qint64 Size = 1LL << 30; // sparse, and never copied whole
     QVERIFY(QDir().mkpath(path("src")) && QDir().mkpath(path("dst")));
     QVERIFY(makeSparse(path("src/big.bin"), Size));
     const QByteArray old = randomBytes(5000);
@@ -490,7 +494,7 @@ void TestEngine::cancelKeepsOldDestination()
 
     Processor processor(path("src"), path("dst"), OverwriteAll, true, false);
     processor.start();
-    QVERIFY2(waitForBytes(processor), "the copy never started");
+    QVERIFY2(waitForBytes(processor, "big.bin"), "the copy never started");
     if (whilePaused)
         processor.pause();
     processor.cancel();
@@ -506,7 +510,7 @@ void TestEngine::cancelKeepsOldDestination()
 
 void TestEngine::sourceCutShortWhileRead()
 {
-    constexpr qint64 Size = 64 << 20;
+    constexpr qint64 Size = 1LL << 30; // sparse, and never copied whole
     QVERIFY(QDir().mkpath(path("src")) && QDir().mkpath(path("dst")));
     QVERIFY(makeSparse(path("src/big.bin"), Size));
     QVERIFY(writeFile(path("src/next.txt"), Content));
@@ -514,7 +518,7 @@ void TestEngine::sourceCutShortWhileRead()
 
     Processor processor(path("src"), path("dst"), OverwriteAll, true, false);
     processor.start();
-    QVERIFY2(waitForBytes(processor), "the copy never started");
+    QVERIFY2(waitForBytes(processor, "big.bin"), "the copy never started");
     processor.pause();
     QVERIFY(processor.bytesDone() < quint64(Size));
     QVERIFY(QFile::resize(path("src/big.bin"), qint64(processor.bytesDone())));
