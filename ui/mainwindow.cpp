@@ -382,9 +382,10 @@ void MainWindow::updateInfo()
         m_form->progressBarFile->setValue(0);
 
     // A file that grew after it was counted pushes the ratio past 1; an estimate that does
-    // not fit the formatter says nothing true either.
+    // not fit the formatter says nothing true either. Done is compared with the total itself:
+    // in the job's first second the scaled estimate is -0, which passes a sign test.
     const double remaining = ratio > 0 ? double(elapsed) / ratio * (1 - ratio) : -1;
-    if (ratio > 0 && remaining >= 0 && remaining <= double(std::numeric_limits<quint32>::max()))
+    if (ratio > 0 && done <= total && remaining <= double(std::numeric_limits<quint32>::max()))
         m_form->labelRemaining->setText(formatDuration(quint32(remaining)));
     else
         m_form->labelRemaining->setText(tr("Unknown"));
