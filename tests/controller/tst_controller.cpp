@@ -422,6 +422,12 @@ void TestController::refusedFolders_data()
                                                   << "@/link-to-data/inner" << inside << insideText;
     QTest::newRow("link into the source") << "@/data"
                                           << "@/link-to-inner" << inside << insideText;
+    // The job reads ".." by name, as the check does: this is data/elsewhere, whatever "out" is.
+    QTest::newRow("up from a link out of the source")
+        << "@/data"
+        << "@/data/out/../elsewhere" << inside << insideText;
+    QTest::newRow("up from a part not made yet") << "@/data"
+                                                 << "@/data/new/../inner2" << inside << insideText;
     QTest::newRow("source named by a link") << "@/link-to-data"
                                             << "@/data/inner" << inside << insideText;
 }
@@ -438,6 +444,7 @@ void TestController::refusedFolders()
     QVERIFY(QDir().mkpath(path("other")));
     QVERIFY(QFile::link(path("data"), path("link-to-data")));
     QVERIFY(QFile::link(path("data/inner"), path("link-to-inner")));
+    QVERIFY(QFile::link(path("other"), path("data/out")));
     const QStringList before = treeOf(m_dir->path());
 
     MainWindow window;
@@ -470,22 +477,39 @@ void TestController::siblingFolderStarts_data()
 {
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("target");
+    // Where the one file of the source must land.
+    QTest::addColumn<QString>("landing");
     QTest::newRow("name begins with the source's") << "data"
-                                                   << "data2";
+                                                   << "data2"
+                                                   << "data2/inner/file.txt";
     QTest::newRow("source with separator") << "data/"
-                                           << "data2";
+                                           << "data2"
+                                           << "data2/inner/file.txt";
     QTest::newRow("below a longer sibling") << "data"
-                                            << "data-old/sub";
+                                            << "data-old/sub"
+                                            << "data-old/sub/inner/file.txt";
     QTest::newRow("parent of the source") << "data/inner"
-                                          << "data";
+                                          << "data"
+                                          << "data/file.txt";
+    QTest::newRow("through .. to a sibling") << "data"
+                                             << "data/../data2"
+                                             << "data2/inner/file.txt";
+    // The job reads ".." by name, so this is other/deep, beside the source.
+    QTest::newRow("up from a link into the source") << "data"
+                                                    << "other/link-to-inner/../deep"
+                                                    << "other/deep/inner/file.txt";
 }
 
 void TestController::siblingFolderStarts()
 {
     QFETCH(QString, source);
     QFETCH(QString, target);
+    QFETCH(QString, landing);
 
     QVERIFY(writeFile(path("data/inner/file.txt"), "data"));
+    QVERIFY(QDir().mkpath(path("other")));
+    QVERIFY(QFile::link(path("data/inner"), path("other/link-to-inner")));
+    const QStringList sourceBefore = treeOf(path(source));
 
     MainWindow window;
     Form form(window);
@@ -497,11 +521,8 @@ void TestController::siblingFolderStarts()
     QVERIFY2(window.m_processor, "a folder outside the source must start a job");
     QVERIFY(waitUntilIdle(window));
     QCOMPARE(form.status->text(), QStringLiteral("Operation complete"));
-    const QString copied =
-        QDir(path(target))
-            .filePath(source.startsWith(QLatin1String("data/inner")) ? "file.txt"
-                                                                     : "inner/file.txt");
-    QCOMPARE(readFile(copied), QByteArray("data"));
+    QCOMPARE(readFile(path(landing)), QByteArray("data"));
+    QCOMPARE(treeOf(path(source)), sourceBefore);
 }
 
 void TestController::copyThroughButtons_data()
