@@ -313,8 +313,6 @@ private slots:
     void infoOfAnEmptyJob();
     void infoWhenAFileGrew();
     void infoAboveFourGiB();
-    void formatSizeAboveFourGiB_data();
-    void formatSizeAboveFourGiB();
 
     void failuresListedAndRetried();
     void copyErrorsPageCancel();
@@ -936,29 +934,6 @@ void TestController::infoAboveFourGiB()
     QCOMPARE(window.m_errorModel->index(0, 0).data().toString(), path("src/huge.bin"));
     QVERIFY(!QFileInfo::exists(path("dst/huge.bin")));
     QCOMPARE(strayTemporaries(m_dir->path()), QStringList());
-}
-
-void TestController::formatSizeAboveFourGiB_data()
-{
-    QTest::addColumn<double>("bytes");
-    QTest::addColumn<QString>("text");
-    const double gib = 1024.0 * 1024 * 1024;
-    QTest::newRow("megabyte unit before rounding") << gib - 1 << "1024.00 MB";
-    QTest::newRow("gigabyte unit before rounding") << gib * 1024 - 1 << "1024.00 GB";
-    QTest::newRow("4 GiB less a byte") << gib * 4 - 1 << "4.00 GB";
-    QTest::newRow("4 GiB") << gib * 4 << "4.00 GB";
-    QTest::newRow("4 GiB and a byte") << gib * 4 + 1 << "4.00 GB";
-    QTest::newRow("5 GiB") << gib * 5 << "5.00 GB";
-    QTest::newRow("5.5 GiB") << gib * 5.5 << "5.50 GB";
-    QTest::newRow("5 TiB") << gib * 1024 * 5 << "5.00 TB";
-    QTest::newRow("largest 64-bit count") << 18446744073709551615.0 << "16777216.00 TB";
-}
-
-void TestController::formatSizeAboveFourGiB()
-{
-    QFETCH(double, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(MainWindow::formatSize(bytes), text);
 }
 
 void TestController::failuresListedAndRetried()

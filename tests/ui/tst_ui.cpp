@@ -726,6 +726,14 @@ void TestMainWindow::formatSize_data()
     QTest::newRow("one gigabyte") << 1073741824.0 << "1.00 GB";
     QTest::newRow("one terabyte") << 1099511627776.0 << "1.00 TB";
     QTest::newRow("no unit above terabytes") << 1099511627776.0 * 2048 << "2048.00 TB";
+    // Byte counts are 64-bit: sizes past 4 GiB must read as themselves, not modulo 2^32.
+    const double gib = 1024.0 * 1024 * 1024;
+    QTest::newRow("megabyte unit before rounding") << gib - 1 << "1024.00 MB";
+    QTest::newRow("gigabyte unit before rounding") << gib * 1024 - 1 << "1024.00 GB";
+    QTest::newRow("4 GiB and a byte") << gib * 4 + 1 << "4.00 GB";
+    QTest::newRow("5.5 GiB") << gib * 5.5 << "5.50 GB";
+    QTest::newRow("5 TiB") << gib * 1024 * 5 << "5.00 TB";
+    QTest::newRow("largest 64-bit count") << 18446744073709551615.0 << "16777216.00 TB";
 }
 
 void TestMainWindow::formatSize()
