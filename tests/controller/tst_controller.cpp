@@ -2,12 +2,12 @@
 // the bytes that land in the destination.
 
 #include "engine/processor.h"
+#include "tests/support/filetree.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -17,8 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
@@ -35,6 +33,8 @@
 #include <functional>
 #include <memory>
 
+using namespace TestFiles;
+
 namespace {
 
 constexpr int JobTimeoutMs = 60000;
@@ -44,85 +44,6 @@ constexpr int BigFileCount = 4;
 QSettings store()
 {
     return QSettings(QStringLiteral("Quorvex"), QStringLiteral("Trasko"));
-}
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    // Whole 32-bit words first, then the odd tail.
-    const qsizetype words = size / 4;
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()), words);
-    for (qsizetype i = words * 4; i < size; ++i)
-        data[i] = char(QRandomGenerator::global()->bounded(256));
-    return data;
-}
-
-bool setModified(const QString &path, qint64 secondsSinceEpoch)
-{
-    const timespec times[2] = {{secondsSinceEpoch, 0}, {secondsSinceEpoch, 0}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-}
-
-// Files named by a job's prefix: 36 characters of UUID and a hyphen.
-QStringList strayTemporaries(const QString &root)
-{
-    static const QRegularExpression prefix(
-        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}-"));
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (prefix.match(it.fileName()).hasMatch())
-            found.append(it.filePath());
-    }
-    return found;
-}
-
-// Relative paths of everything below root, folders with a trailing slash.
-QStringList treeOf(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString relative = QDir(root).relativeFilePath(it.filePath());
-        entries.append(it.fileInfo().isDir() && !it.fileInfo().isSymLink() ? relative + u'/'
-                                                                           : relative);
-    }
-    entries.sort();
-    return entries;
-}
-
-// Empty when the two trees hold the same names and every file the same bytes.
-QString treeDifference(const QString &expected, const QString &actual)
-{
-    const QStringList want = treeOf(expected);
-    const QStringList have = treeOf(actual);
-    if (want != have)
-        return QStringLiteral("entries differ: expected [%1], found [%2]")
-            .arg(want.join(u' '), have.join(u' '));
-    for (const QString &entry : want) {
-        if (entry.endsWith(u'/'))
-            continue;
-        if (readFile(expected + u'/' + entry) != readFile(actual + u'/' + entry))
-            return entry + QStringLiteral(" differs");
-    }
-    return {};
 }
 
 int threadCount()

@@ -1,12 +1,10 @@
 // The copy engine against real files: every check reads back what lies on disk.
 
 #include "engine/processor.h"
+#include "tests/support/filetree.h"
 
-#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,71 +14,16 @@
 
 #include <functional>
 
+using namespace TestFiles;
+
 namespace {
 
 const QByteArray Content = "the quick brown fox jumps over the lazy dog\n";
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QByteArray randomBytes(qsizetype size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = char(QRandomGenerator::global()->bounded(256));
-    return data;
-}
-
-bool setModified(const QString &path, qint64 secondsSinceEpoch)
-{
-    const timespec times[2] = {{secondsSinceEpoch, 0}, {secondsSinceEpoch, 0}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
-}
 
 bool makeSparse(const QString &path, qint64 size)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.resize(size);
-}
-
-// Files named by a job's prefix: 36 characters of UUID and a hyphen.
-QStringList strayTemporaries(const QString &root)
-{
-    static const QRegularExpression prefix(
-        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}-"));
-    QStringList found;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        if (prefix.match(it.fileName()).hasMatch())
-            found.append(it.filePath());
-    }
-    return found;
-}
-
-// Relative paths of everything below root, folders with a trailing slash.
-QStringList treeOf(const QString &root)
-{
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QString relative = QDir(root).relativeFilePath(it.filePath());
-        entries.append(it.fileInfo().isDir() && !it.fileInfo().isSymLink() ? relative + u'/'
-                                                                           : relative);
-    }
-    entries.sort();
-    return entries;
 }
 
 bool runJob(Processor &processor)

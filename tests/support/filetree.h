@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// File helpers shared by the tests that check what a copy left on disk.
+namespace TestFiles {
+
+// Creates missing parent folders.
+bool writeFile(const QString &path, const QByteArray &data);
+QByteArray readFile(const QString &path);
+QByteArray randomBytes(qsizetype size);
+bool setModified(const QString &path, qint64 secondsSinceEpoch);
+
+// Files named by a job's prefix: 36 characters of UUID and a hyphen.
+QStringList strayTemporaries(const QString &root);
+// Relative paths of everything below root, sorted, folders with a trailing slash.
+QStringList treeOf(const QString &root);
+// Empty when the two trees hold the same names and every file the same bytes.
+QString treeDifference(const QString &expected, const QString &actual);
+
+} // namespace TestFiles
