@@ -33,6 +33,11 @@ MainWindow::MainWindow(QWidget *parent)
     // The style sheet collapses the tab bar on this property: the window alone switches pages.
     m_form->tabWidget->setProperty("showTabs", false);
     m_form->tabWidget->setCurrentIndex(0);
+    // The hidden tab bar still answers Ctrl+Tab. The copy-errors page stays out of reach except
+    // while the window itself shows it, so that its Retry cannot meet a job still running.
+    m_form->tabWidget->setTabEnabled(1, false);
+    connect(m_form->tabWidget, &QTabWidget::currentChanged, this,
+            [this](int index) { m_form->tabWidget->setTabEnabled(1, index == 1); });
 
     m_errorModel = createErrorModel();
     m_form->treeView->setModel(m_errorModel);
@@ -265,6 +270,8 @@ void MainWindow::on_buttonCancel_clicked()
 
 void MainWindow::processFinished()
 {
+    if (!m_processor || sender() != m_processor)
+        return;
     m_state = StateIdle;
     resetInfoPanel();
     updateStartButton();
@@ -303,6 +310,7 @@ void MainWindow::showCopyErrors(const QList<CopyError> &failures)
         m_errorModel->setItem(i, 1, message);
     }
     m_form->treeView->header()->resizeSections(QHeaderView::ResizeToContents);
+    m_form->tabWidget->setTabEnabled(1, true);
     m_form->tabWidget->setCurrentIndex(1);
 }
 
@@ -324,6 +332,9 @@ void MainWindow::on_buttonDeselectAll_clicked()
 
 void MainWindow::on_buttonRetry_clicked()
 {
+    // One job at a time: a second would orphan the first and its pause lock.
+    if (m_processor)
+        return;
     QStringList files;
     for (int row = 0; row < m_errorModel->rowCount(); ++row) {
         const QModelIndex index = m_errorModel->index(row, 0);

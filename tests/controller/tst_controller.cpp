@@ -237,6 +237,7 @@ private slots:
 
     void failuresListedAndRetried();
     void copyErrorsPageCancel();
+    void copyErrorsPageOutOfReachDuringJob();
 
     void closingMidJob_data();
     void closingMidJob();
@@ -997,6 +998,43 @@ void TestController::copyErrorsPageCancel()
     QCOMPARE(form.tabs->currentIndex(), 0);
     QCOMPARE(window.m_errorModel->rowCount(), 1);
     QCOMPARE(readFile(path("dst/a.txt")), QByteArray("a"));
+}
+
+void TestController::copyErrorsPageOutOfReachDuringJob()
+{
+    QVERIFY(writeFile(path("src/a.txt"), "a"));
+    QVERIFY(QDir().mkpath(path("dst/a.txt/keep")));
+
+    MainWindow window;
+    window.showAndFit();
+    Form form(window);
+    QVERIFY(form.complete());
+    form.overwriteAll->click();
+    startThroughButton(form, path("src"), path("dst"));
+    QVERIFY(waitUntilIdle(window));
+    QCOMPARE(form.tabs->currentIndex(), 1);
+    form.selectAll->click();
+    form.cancelRetry->click();
+    QCOMPARE(form.tabs->currentIndex(), 0);
+
+    // The tab bar is collapsed, not gone: its keyboard switch must not reach the old list's
+    // Retry while another job holds the window.
+    startThroughButton(form, bigSource(), path("big-dst"));
+    form.start->click();
+    QCOMPARE(window.m_state, MainWindow::StatePaused);
+    const QPointer<Processor> worker = window.m_processor;
+    QTest::keyClick(form.tabs, Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(form.tabs, Qt::Key_PageDown, Qt::ControlModifier);
+    QCOMPARE(form.tabs->currentIndex(), 0);
+    form.retry->click();
+    QVERIFY2(window.m_processor == worker && worker, "Retry during a job starts another");
+    QCOMPARE(window.m_state, MainWindow::StatePaused);
+
+    form.cancel->click();
+    QVERIFY(waitUntilIdle(window));
+    QCOMPARE(form.status->text(), QStringLiteral("Operation cancelled"));
+    QVERIFY2(strayTemporaries(path("big-dst")).isEmpty(),
+             qPrintable(strayTemporaries(path("big-dst")).join(u' ')));
 }
 
 void TestController::closingMidJob_data()
