@@ -150,6 +150,35 @@ bool Folder::isOpen() const
     return m_fd >= 0;
 }
 
+bool Folder::isWithin(const FolderId &ancestor) const
+{
+    if (m_fd < 0)
+        return false;
+    // Up through "..", which names the real parent however this folder was reached, until the
+    // root, whose parent is itself.
+    FolderId current = m_id;
+    int fd = ::dup(m_fd);
+    for (int depth = 0; fd >= 0 && depth < 4096; ++depth) {
+        if (current == ancestor) {
+            ::close(fd);
+            return true;
+        }
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        struct stat st;
+        if (fd < 0 || ::fstat(fd, &st) != 0)
+            break;
+        const FolderId up{quint64(st.st_dev), quint64(st.st_ino)};
+        if (up == current)
+            break;
+        current = up;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return false;
+}
+
 void Folder::list(Listing kind, bool includeHidden, std::vector<Entry> &out) const
 {
     out.clear();
@@ -198,7 +227,7 @@ void Folder::list(Listing kind, bool includeHidden, std::vector<Entry> &out) con
         }
         if (wantFolders ? !isDir : !isFile)
             continue;
-        out.push_back(Entry{Path(name), status, hasStatus});
+        out.push_back(Entry{Path(name), status, hasStatus, type == DT_LNK || type == DT_UNKNOWN});
     }
     ::closedir(stream);
 }
@@ -392,6 +421,17 @@ bool Folder::isOpen() const
     return m_open;
 }
 
+bool Folder::isWithin(const FolderId &ancestor) const
+{
+    if (!m_open || m_id.canonicalPath.isEmpty() || ancestor.canonicalPath.isEmpty())
+        return false;
+    const QString &root = ancestor.canonicalPath;
+    if (m_id.canonicalPath.compare(root, Qt::CaseInsensitive) == 0)
+        return true;
+    const QString prefix = root.endsWith(u'/') ? root : root + u'/';
+    return m_id.canonicalPath.startsWith(prefix, Qt::CaseInsensitive);
+}
+
 void Folder::list(Listing kind, bool includeHidden, std::vector<Entry> &out) const
 {
     out.clear();
@@ -402,7 +442,7 @@ void Folder::list(Listing kind, bool includeHidden, std::vector<Entry> &out) con
     if (includeHidden)
         filters |= QDir::Hidden;
     for (const QString &name : QDir(m_path).entryList(filters, QDir::NoSort))
-        out.push_back(Entry{name, {}, false});
+        out.push_back(Entry{name, {}, false, kind == Listing::SubFolders});
 }
 
 Status Folder::status(const Path &name, bool) const

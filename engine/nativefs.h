@@ -59,6 +59,8 @@ struct Entry
     // Filled when the listing had to look the entry up anyway (links), so nobody asks again.
     Status status;
     bool hasStatus = false;
+    // The name may be a link, so what it leads to can lie anywhere, the copy being made included.
+    bool mayBeLink = false;
 };
 
 enum class Listing
@@ -88,6 +90,8 @@ public:
     void list(Listing kind, bool includeHidden, std::vector<Entry> &out) const;
     // With examineName, also tells whether the name itself may be replaced (see Status).
     Status status(const Path &name, bool examineName = false) const;
+    // True when this folder is ancestor or lies anywhere below it.
+    bool isWithin(const FolderId &ancestor) const;
 
 #ifdef Q_OS_UNIX
     int descriptor() const

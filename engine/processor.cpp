@@ -270,7 +270,7 @@ bool Processor::isOnWalk(const NativeFs::FolderId &folder) const
     return std::find(m_walkPath.cbegin(), m_walkPath.cend(), folder) != m_walkPath.cend();
 }
 
-void Processor::walkFolder(Phase phase, const Path &source, const Path &target)
+void Processor::walkFolder(Phase phase, const Path &source, const Path &target, bool reachedByLink)
 {
     if (isCancelRequested())
         return;
@@ -292,6 +292,9 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target)
         const NativeFs::Folder folder(source);
         if (folder.isOpen() && isOnWalk(id = folder.id()))
             return; // a link back up the walk, or into the copy being made
+        // A link into a folder below the target would copy the copy, level after level.
+        if (reachedByLink && m_hasTargetRootId && folder.isWithin(m_targetRootId))
+            return;
         if (phase == Phase::Scan && !folder.isOpen())
             return;
         if (phase == Phase::Copy && !isRoot && !NativeFs::makePath(target, &targetIsNew))
@@ -312,9 +315,9 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target)
             break;
         waitWhilePaused();
         if (phase == Phase::Scan)
-            scanFolder(childSource, childTarget);
+            scanFolder(childSource, childTarget, entry.mayBeLink);
         else
-            copyFolder(childSource, childTarget);
+            copyFolder(childSource, childTarget, entry.mayBeLink);
     }
     if (isCancelRequested()) {
         m_walkPath.pop_back();
@@ -389,9 +392,9 @@ void Processor::scanJob()
     scanFolder(NativeFs::toNative(absoluteRoot(m_source)), target);
 }
 
-void Processor::scanFolder(const Path &source, const Path &target)
+void Processor::scanFolder(const Path &source, const Path &target, bool reachedByLink)
 {
-    walkFolder(Phase::Scan, source, target);
+    walkFolder(Phase::Scan, source, target, reachedByLink);
 }
 
 void Processor::scanRetryFiles()
@@ -424,9 +427,9 @@ void Processor::copyJob()
                    NativeFs::toNative(absoluteRoot(m_target)));
 }
 
-void Processor::copyFolder(const Path &source, const Path &target)
+void Processor::copyFolder(const Path &source, const Path &target, bool reachedByLink)
 {
-    walkFolder(Phase::Copy, source, target);
+    walkFolder(Phase::Copy, source, target, reachedByLink);
 }
 
 void Processor::copyRetryFiles()

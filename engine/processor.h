@@ -72,15 +72,19 @@ private:
 
     // The scan and the copy walk the same folders in the same order and skip the same ones;
     // one walk serves both.
-    void walkFolder(Phase phase, const NativeFs::Path &source, const NativeFs::Path &target);
+    // reachedByLink: the folder's name may be a link, so it may lead into the copy being made.
+    void walkFolder(Phase phase, const NativeFs::Path &source, const NativeFs::Path &target,
+                    bool reachedByLink);
     void walkRetryFiles(Phase phase);
 
     void scanJob();
-    void scanFolder(const NativeFs::Path &source, const NativeFs::Path &target);
+    void scanFolder(const NativeFs::Path &source, const NativeFs::Path &target,
+                    bool reachedByLink = false);
     void scanRetryFiles();
     void scanFile(const Place &place, const NativeFs::Entry &entry);
     void copyJob();
-    void copyFolder(const NativeFs::Path &source, const NativeFs::Path &target);
+    void copyFolder(const NativeFs::Path &source, const NativeFs::Path &target,
+                    bool reachedByLink = false);
     void copyRetryFiles();
     void copyFile(Place &place, const NativeFs::Entry &entry, const QString *listedPath);
 

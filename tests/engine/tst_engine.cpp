@@ -145,6 +145,8 @@ private slots:
     void targetReplaceError();
 
     void linkLoopsEnd();
+    void linksIntoTheCopyEnd_data();
+    void linksIntoTheCopyEnd();
     void longNames_data();
     void longNames();
 
@@ -639,6 +641,35 @@ void TestEngine::linkLoopsEnd()
              QStringList({"a/", "a/b/", "a/b/deep.txt", "a/inner.txt", "top.txt"}));
     QCOMPARE(processor.filesTotal(), 3u);
     QCOMPARE(processor.filesDone(), 3u);
+    QCOMPARE(processor.failureCount(), 0);
+}
+
+void TestEngine::linksIntoTheCopyEnd_data()
+{
+    QTest::addColumn<bool>("targetThereBefore");
+    QTest::newRow("folder the job makes") << false;
+    QTest::newRow("folder already there") << true;
+}
+
+void TestEngine::linksIntoTheCopyEnd()
+{
+    QFETCH(bool, targetThereBefore);
+    QVERIFY(makeTree({"src/a/f.txt"}));
+    if (targetThereBefore)
+        QVERIFY(makeTree({"dst/a/old.txt"}));
+    // Two links into the destination of their own folder: each level of the copy would hold
+    // two more, without end.
+    QVERIFY(QFile::link(path("dst/a"), path("src/a/l")));
+    QVERIFY(QFile::link(path("dst/a"), path("src/a/m")));
+
+    Processor processor(path("src"), path("dst"), OverwriteAll, true, false);
+    QVERIFY2(runJob(processor), "the walk must end");
+    QStringList expected{"a/", "a/f.txt"};
+    if (targetThereBefore)
+        expected.append("a/old.txt");
+    QCOMPARE(treeOf(path("dst")), expected);
+    QCOMPARE(processor.filesTotal(), 1u);
+    QCOMPARE(processor.filesDone(), 1u);
     QCOMPARE(processor.failureCount(), 0);
 }
 
