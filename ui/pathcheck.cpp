@@ -4,7 +4,44 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#ifdef Q_OS_UNIX
+#include <QFile>
+
+#include <sys/stat.h>
+#endif
+
 namespace PathCheck {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+// The same folder under another name: a bind mount, or letters in another case on a file
+// system that ignores case. Names cannot tell; device and inode can.
+bool folderIsOrHolds(const QString &outer, const QString &inner)
+{
+    struct stat outerStat;
+    if (::stat(QFile::encodeName(outer).constData(), &outerStat) != 0)
+        return false;
+    QString current = inner;
+    for (;;) {
+        struct stat st;
+        if (::stat(QFile::encodeName(current).constData(), &st) == 0 &&
+            st.st_dev == outerStat.st_dev && st.st_ino == outerStat.st_ino)
+            return true;
+        const QString parent = QFileInfo(current).path();
+        if (parent == current)
+            return false;
+        current = parent;
+    }
+}
+#else
+bool folderIsOrHolds(const QString &, const QString &)
+{
+    return false;
+}
+#endif
+
+} // namespace
 
 QString resolvedFolder(const QString &path)
 {
@@ -39,7 +76,7 @@ bool isSameOrInside(const QString &folder, const QString &candidate)
         return true;
     // "/data2" must not count as inside "/data": compare whole folder names.
     const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
-    return inner.startsWith(prefix, cs);
+    return inner.startsWith(prefix, cs) || folderIsOrHolds(outer, inner);
 }
 
 } // namespace PathCheck

@@ -26,6 +26,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -218,6 +219,7 @@ private slots:
 
     void refusedFolders_data();
     void refusedFolders();
+    void refusedThroughAnotherMount();
     void siblingFolderStarts_data();
     void siblingFolderStarts();
 
@@ -391,6 +393,28 @@ void TestController::refusedFolders()
              "a refused start must not write the settings");
     QCoreApplication::processEvents();
     QCOMPARE(treeOf(m_dir->path()), before);
+}
+
+void TestController::refusedThroughAnotherMount()
+{
+    // The source seen under a second name that no link explains: a bind mount stands here for
+    // a file system that ignores letter case, where DATA and data are one folder too.
+    QVERIFY(QDir().mkpath(path("data/inner")));
+    QVERIFY(QDir().mkpath(path("mirror")));
+    if (::mount(QFile::encodeName(path("data")).constData(),
+                QFile::encodeName(path("mirror")).constData(), nullptr, MS_BIND, nullptr) != 0)
+        QSKIP(qPrintable(QStringLiteral("a bind mount needs root: ") + qt_error_string(errno)));
+    Cleanup cleanup;
+    cleanup.add([this] { ::umount2(QFile::encodeName(path("mirror")).constData(), MNT_DETACH); });
+
+    MainWindow window;
+    Form form(window);
+    QVERIFY(form.complete());
+    BoxCloser closer;
+    startThroughButton(form, path("data"), path("mirror/inner"));
+    QCOMPARE(closer.seen.size(), 1);
+    QCOMPARE(closer.seen.first().title, QStringLiteral("Invalid Destination"));
+    QVERIFY2(!window.m_processor, "a refused start must not create a job");
 }
 
 void TestController::siblingFolderStarts_data()
