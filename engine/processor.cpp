@@ -279,11 +279,13 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target, 
     const bool isRoot = m_walkPath.empty();
     bool targetIsNew = false;
     if (phase == Phase::Copy && isRoot) {
-        if (!NativeFs::makePath(target, &targetIsNew))
-            return;
-        const NativeFs::Folder root(target);
-        m_targetRootId = root.id();
-        m_hasTargetRootId = root.isOpen();
+        if (NativeFs::makePath(target, &targetIsNew)) {
+            const NativeFs::Folder root(target);
+            m_targetRootId = root.id();
+            m_hasTargetRootId = root.isOpen();
+        } else {
+            phase = Phase::Unreachable;
+        }
     }
 
     NativeFs::FolderId id;
@@ -295,10 +297,11 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target, 
         // A link into a folder below the target would copy the copy, level after level.
         if (reachedByLink && m_hasTargetRootId && folder.isWithin(m_targetRootId))
             return;
-        if (phase == Phase::Scan && !folder.isOpen())
+        if (phase != Phase::Copy && !folder.isOpen())
             return;
+        // Skipping the files below silently would end the job as complete with them missing.
         if (phase == Phase::Copy && !isRoot && !NativeFs::makePath(target, &targetIsNew))
-            return;
+            phase = Phase::Unreachable;
         if (m_includeSubFolders)
             folder.list(NativeFs::Listing::SubFolders, m_includeHidden, folders);
         if (!folder.isOpen())
@@ -316,8 +319,10 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target, 
         waitWhilePaused();
         if (phase == Phase::Scan)
             scanFolder(childSource, childTarget, entry.mayBeLink);
-        else
+        else if (phase == Phase::Copy)
             copyFolder(childSource, childTarget, entry.mayBeLink);
+        else
+            walkFolder(phase, childSource, childTarget, entry.mayBeLink);
     }
     if (isCancelRequested()) {
         m_walkPath.pop_back();
@@ -337,8 +342,10 @@ void Processor::walkFolder(Phase phase, const Path &source, const Path &target, 
         waitWhilePaused();
         if (phase == Phase::Scan)
             scanFile(place, entry);
-        else
+        else if (phase == Phase::Copy)
             copyFile(place, entry, nullptr);
+        else
+            addFailure(NativeFs::fromNative(NativeFs::join(source, entry.name)), TargetOpenError);
     }
     m_fileListing.clear();
     m_walkPath.pop_back();
@@ -446,10 +453,12 @@ void Processor::copyFile(Place &place, const Entry &entry, const QString *listed
                           : NativeFs::fromNative(NativeFs::join(place.source.path(), entry.name));
     };
 
-    setCurrentFile(entry.name);
+    // The counts go first: a reader that sees the new name must not pair it with the bytes of
+    // the file before.
     m_currentFileDone.store(0, std::memory_order_relaxed);
     m_currentFileSize.store(entry.hasStatus ? quint64(entry.status.size) : 0,
                             std::memory_order_relaxed);
+    setCurrentFile(entry.name);
     const NativeFs::Status target =
         place.targetIsNew ? NativeFs::Status() : place.target.status(entry.name, true);
     if (target.exists) {

@@ -59,7 +59,9 @@ private:
     enum class Phase
     {
         Scan,
-        Copy
+        Copy,
+        // Copying below a destination folder that could not be made: every file fails.
+        Unreachable
     };
 
     void resetCounters();

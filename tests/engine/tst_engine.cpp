@@ -36,7 +36,8 @@ bool runJob(Processor &processor)
 bool waitForBytes(const Processor &processor, const QString &name)
 {
     const auto started = [&] {
-        return processor.currentFileDone() > 0 && processor.currentFile() == name;
+        // The name first: once it is this file's, the byte count read after it is too.
+        return processor.currentFile() == name && processor.currentFileDone() > 0;
     };
     QDeadlineTimer deadline(20000);
     while (!started() && !processor.isFinished() && !deadline.hasExpired())
@@ -143,6 +144,8 @@ private slots:
     void targetWriteErrorOnClose();
     void targetRemoveError();
     void targetReplaceError();
+    void folderThatCannotBeMade_data();
+    void folderThatCannotBeMade();
 
     void linkLoopsEnd();
     void linksIntoTheCopyEnd_data();
@@ -625,6 +628,49 @@ void TestEngine::targetReplaceError()
     QCOMPARE(readFile(path("dst/a.txt")), QByteArray("old"));
     QCOMPARE(readFile(path("dst/b.txt")), QByteArray("src/b.txt"));
     QCOMPARE(processor.filesDone(), 2u);
+    QCOMPARE(strayTemporaries(m_dir->path()), QStringList());
+}
+
+void TestEngine::folderThatCannotBeMade_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("blocker");
+    QTest::addColumn<QStringList>("failed");
+    QTest::addColumn<QStringList>("copied");
+    QTest::newRow("a sub-folder") << "dst"
+                                  << "dst/sub" << QStringList{"src/sub/b.txt", "src/sub/deep/c.txt"}
+                                  << QStringList{"a.txt"};
+    QTest::newRow("the target root")
+        << "dst/inner"
+        << "dst" << QStringList{"src/a.txt", "src/sub/b.txt", "src/sub/deep/c.txt"}
+        << QStringList{};
+}
+
+// A file where a destination folder must go: the files below it were not copied, and the job
+// must say so rather than end as if complete.
+void TestEngine::folderThatCannotBeMade()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, blocker);
+    QFETCH(QStringList, failed);
+    QFETCH(QStringList, copied);
+    QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt", "src/sub/deep/c.txt"}));
+    QVERIFY(writeFile(path(blocker), "in the way"));
+
+    Processor processor(path("src"), path(target), OverwriteAll, true, false);
+    QVERIFY(runJob(processor));
+    QStringList failedFiles;
+    for (const CopyError &failure : processor.failures()) {
+        QCOMPARE(failure.code(), TargetOpenError);
+        failedFiles.append(QDir(m_dir->path()).relativeFilePath(failure.file()));
+    }
+    failedFiles.sort();
+    QCOMPARE(failedFiles, failed);
+    QCOMPARE(readFile(path(blocker)), QByteArray("in the way"));
+    for (const QString &file : copied)
+        QCOMPARE(readFile(path("dst/") + file), readFile(path("src/") + file));
+    QCOMPARE(processor.filesTotal(), 3u);
+    QCOMPARE(processor.filesDone(), quint32(copied.size()));
     QCOMPARE(strayTemporaries(m_dir->path()), QStringList());
 }
 
