@@ -2,6 +2,7 @@
 // the bytes that land in the destination.
 
 #include "engine/processor.h"
+#include "tests/support/cleanup.h"
 #include "tests/support/filetree.h"
 #include "ui/mainwindow.h"
 
@@ -108,24 +109,6 @@ private:
         }
     }
     QTimer m_timer;
-};
-
-// Undoes whatever it was given when the test ends, passed or failed.
-class Cleanup
-{
-public:
-    Cleanup() = default;
-    Cleanup(const Cleanup &) = delete;
-    Cleanup &operator=(const Cleanup &) = delete;
-    ~Cleanup()
-    {
-        for (auto it = m_steps.rbegin(); it != m_steps.rend(); ++it)
-            (*it)();
-    }
-    void add(std::function<void()> step) { m_steps.push_back(std::move(step)); }
-
-private:
-    std::vector<std::function<void()>> m_steps;
 };
 
 // The widgets a person uses, found by object name.

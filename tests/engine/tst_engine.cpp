@@ -1,6 +1,7 @@
 // The copy engine against real files: every check reads back what lies on disk.
 
 #include "engine/processor.h"
+#include "tests/support/cleanup.h"
 #include "tests/support/filetree.h"
 
 #include <QFile>
@@ -54,24 +55,6 @@ bool run(const QString &program, const QStringList &arguments)
 }
 
 // Undoes whatever it was given when the test ends, passed or failed, so that QTemporaryDir
-// can remove the tree.
-class Cleanup
-{
-public:
-    Cleanup() = default;
-    Cleanup(const Cleanup &) = delete;
-    Cleanup &operator=(const Cleanup &) = delete;
-    ~Cleanup()
-    {
-        for (auto it = m_steps.rbegin(); it != m_steps.rend(); ++it)
-            (*it)();
-    }
-    void add(std::function<void()> step) { m_steps.push_back(std::move(step)); }
-
-private:
-    std::vector<std::function<void()>> m_steps;
-};
-
 struct RunnerResult
 {
     bool ran = false;

@@ -1,14 +1,12 @@
 #include "tests/support/filetree.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace TestFiles {
 
@@ -39,8 +37,10 @@ QByteArray randomBytes(qsizetype size)
 
 bool setModified(const QString &path, qint64 secondsSinceEpoch)
 {
-    const timespec times[2] = {{secondsSinceEpoch, 0}, {secondsSinceEpoch, 0}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) &&
+           file.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch),
+                            QFileDevice::FileModificationTime);
 }
 
 QStringList strayTemporaries(const QString &root)
