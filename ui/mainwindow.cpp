@@ -98,28 +98,26 @@ void MainWindow::applyGlassFrame()
 
 void MainWindow::showInfoPanel()
 {
-    m_form->buttonInfo->setText(tr("Less Information"));
-    m_form->buttonInfo->setIcon(QIcon(QStringLiteral(":/resources/less.png")));
-    m_form->buttonInfo->setVisible(true);
-    m_form->widgetInfo->setVisible(true);
-    fitToContents();
+    setInfoPanel(true, true);
 }
 
 void MainWindow::hideInfoPanel()
 {
-    m_form->buttonInfo->setText(tr("More Information"));
-    m_form->buttonInfo->setIcon(QIcon(QStringLiteral(":/resources/more.png")));
-    m_form->buttonInfo->setVisible(true);
-    m_form->widgetInfo->setVisible(false);
-    fitToContents();
+    setInfoPanel(false, true);
 }
 
 void MainWindow::resetInfoPanel()
 {
-    m_form->buttonInfo->setText(tr("More Information"));
-    m_form->buttonInfo->setIcon(QIcon(QStringLiteral(":/resources/more.png")));
-    m_form->buttonInfo->setVisible(false);
-    m_form->widgetInfo->setVisible(false);
+    setInfoPanel(false, false);
+}
+
+void MainWindow::setInfoPanel(bool panelShown, bool toggleShown)
+{
+    m_form->buttonInfo->setText(panelShown ? tr("Less Information") : tr("More Information"));
+    m_form->buttonInfo->setIcon(QIcon(panelShown ? QStringLiteral(":/resources/less.png")
+                                                 : QStringLiteral(":/resources/more.png")));
+    m_form->buttonInfo->setVisible(toggleShown);
+    m_form->widgetInfo->setVisible(panelShown);
     fitToContents();
 }
 

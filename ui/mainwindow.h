@@ -63,6 +63,7 @@ private:
     void showInfoPanel();
     void hideInfoPanel();
     void resetInfoPanel();
+    void setInfoPanel(bool panelShown, bool toggleShown);
     void updateStartButton();
 
     void showCopyErrors(const QList<CopyError> &errors);
