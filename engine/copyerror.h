@@ -4,7 +4,7 @@
 #include <QString>
 
 // Why one file could not be copied. The values are stored as plain ints; keep them stable.
-enum CopyErrorCode
+enum CopyErrorCode : int
 {
     SourceOpenError = 0,
     TargetOpenError = 1,

@@ -4,6 +4,7 @@
 #include "update/update.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -116,11 +117,15 @@ private:
     int m_argc = 1;
     char m_name[8] = "tst_app";
     char *m_argv[2] = {m_name, nullptr};
+    QTemporaryDir m_home;
 };
 
 void TestStartup::initTestCase()
 {
-    // The window reads its settings during start-up; keep it away from the user's own store.
+    // The window reads its settings during start-up; keep it away from the user's own store,
+    // and from the test store that other suites share.
+    QVERIFY(m_home.isValid());
+    qputenv("HOME", QFile::encodeName(m_home.path()));
     QStandardPaths::setTestModeEnabled(true);
     QCOMPARE(QCoreApplication::instance(), nullptr);
 }

@@ -9,11 +9,13 @@
 #include "ui/mainwindow.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLibrary>
 #include <QMainWindow>
 #include <QPalette>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -508,6 +510,11 @@ private slots:
 
 int main(int argc, char *argv[])
 {
+    // The main window reads its settings: from a home of this run's own, not a shared store.
+    QTemporaryDir home;
+    if (!home.isValid())
+        return 2;
+    qputenv("HOME", QFile::encodeName(home.path()));
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvex"));
     QCoreApplication::setApplicationName(QStringLiteral("Trasko"));

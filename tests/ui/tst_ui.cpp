@@ -17,6 +17,7 @@
 #include <QStandardPaths>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <QtEndian>
@@ -95,14 +96,20 @@ private:
     void showInfo(MainWindow &window) { window.showInfoPanel(); }
     void hideInfo(MainWindow &window) { window.hideInfoPanel(); }
     void resetInfo(MainWindow &window) { window.resetInfoPanel(); }
+
+    QTemporaryDir m_home;
 };
 
 void TestMainWindow::initTestCase()
 {
+    // A home of its own: the test store is shared by every test process of the user, and
+    // suites running side by side would clear each other's values.
+    QVERIFY(m_home.isValid());
+    qputenv("HOME", QFile::encodeName(m_home.path()));
     QStandardPaths::setTestModeEnabled(true);
     const QString file = store().fileName();
-    QVERIFY2(file.contains(QLatin1String(".qttest")),
-             qPrintable("settings would land in the user's own store: " + file));
+    QVERIFY2(file.startsWith(m_home.path()) && file.contains(QLatin1String(".qttest")),
+             qPrintable("settings would land in a shared store: " + file));
 }
 
 void TestMainWindow::init()
@@ -364,8 +371,13 @@ void TestMainWindow::tabBarShowsNothing()
             qPrintable(
                 QStringLiteral("tab %1 is %2 pixels high").arg(i).arg(bar->tabRect(i).height())));
     }
-    // With nothing to click on, a click where the tabs would be leaves page 0 current.
-    QTest::mouseClick(const_cast<QTabBar *>(bar), Qt::LeftButton, {}, QPoint(40, 0));
+    // With nothing to click on, a click where the second tab would stand leaves page 0 current.
+    QTabBar unstyled;
+    unstyled.addTab(QStringLiteral("Tab 1"));
+    unstyled.addTab(QStringLiteral("Tab 2"));
+    const QPoint secondTab = unstyled.tabRect(1).center();
+    QVERIFY(!unstyled.tabRect(0).contains(secondTab));
+    QTest::mouseClick(const_cast<QTabBar *>(bar), Qt::LeftButton, {}, secondTab);
     QCOMPARE(widget<QTabWidget>(window, "tabWidget")->currentIndex(), 0);
 }
 
