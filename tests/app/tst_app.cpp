@@ -1,4 +1,5 @@
 #include "exception/exceptionhandler.h"
+#include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 #include "ui/startup.h"
 #include "update/update.h"
@@ -125,8 +126,7 @@ void TestStartup::initTestCase()
     // The window reads its settings during start-up; keep it away from the user's own store,
     // and from the test store that other suites share.
     QVERIFY(m_home.isValid());
-    qputenv("HOME", QFile::encodeName(m_home.path()));
-    QStandardPaths::setTestModeEnabled(true);
+    useOwnSettingsHome(m_home.path());
     QCOMPARE(QCoreApplication::instance(), nullptr);
 }
 

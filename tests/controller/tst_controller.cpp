@@ -4,6 +4,7 @@
 #include "engine/processor.h"
 #include "tests/support/cleanup.h"
 #include "tests/support/filetree.h"
+#include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
@@ -241,12 +242,8 @@ private:
 
 void TestController::initTestCase()
 {
-    // A home of its own: every test process of the user shares the test store, and a suite
-    // running beside this one clears it between its cases.
     QVERIFY(m_home.isValid());
-    qputenv("HOME", QFile::encodeName(m_home.path()));
-    QStandardPaths::setTestModeEnabled(true);
-    const QString file = store().fileName();
+    const QString file = useOwnSettingsHome(m_home.path());
     QVERIFY2(file.startsWith(m_home.path()) && file.contains(QLatin1String(".qttest")),
              qPrintable("settings would land in a shared store: " + file));
 

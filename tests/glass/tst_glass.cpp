@@ -6,6 +6,7 @@
 #include "glass/glassframe.h"
 #include "glass/windownotifier.h"
 #include "tests/glass/dwmapistandin.h"
+#include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -514,11 +515,10 @@ int main(int argc, char *argv[])
     QTemporaryDir home;
     if (!home.isValid())
         return 2;
-    qputenv("HOME", QFile::encodeName(home.path()));
+    useOwnSettingsHome(home.path());
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Quorvex"));
     QCoreApplication::setApplicationName(QStringLiteral("Trasko"));
-    QStandardPaths::setTestModeEnabled(true);
 
     const QByteArray situation = qgetenv("TRASKO_GLASS_STANDIN");
     if (situation.isEmpty() || situation == "none") {

@@ -1,3 +1,4 @@
+#include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -102,12 +103,8 @@ private:
 
 void TestMainWindow::initTestCase()
 {
-    // A home of its own: the test store is shared by every test process of the user, and
-    // suites running side by side would clear each other's values.
     QVERIFY(m_home.isValid());
-    qputenv("HOME", QFile::encodeName(m_home.path()));
-    QStandardPaths::setTestModeEnabled(true);
-    const QString file = store().fileName();
+    const QString file = useOwnSettingsHome(m_home.path());
     QVERIFY2(file.startsWith(m_home.path()) && file.contains(QLatin1String(".qttest")),
              qPrintable("settings would land in a shared store: " + file));
 }
