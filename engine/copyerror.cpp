@@ -1,6 +1,10 @@
 #include "engine/copyerror.h"
 
-CopyError::CopyError(const QString &file, CopyErrorCode code) : m_file(file), m_code(code) {}
+CopyError::CopyError(const QString &file, CopyErrorCode code, const QString &reason,
+                     const QByteArray &nativeFile)
+    : m_file(file), m_code(code), m_reason(reason), m_nativeFile(nativeFile)
+{
+}
 
 QString CopyError::message() const
 {

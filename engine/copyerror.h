@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -19,18 +20,27 @@ class CopyError
 {
 public:
     CopyError() = default;
-    CopyError(const QString &file, CopyErrorCode code);
+    CopyError(const QString &file, CopyErrorCode code, const QString &reason = {},
+              const QByteArray &nativeFile = {});
 
     QString file() const { return m_file; }
     CopyErrorCode code() const { return m_code; }
     // Fixed English text; "Unknown error" for any value outside the six codes.
     QString message() const;
+    // The operating system's own words for the cause ("Permission denied"); empty when the
+    // system reported none.
+    QString reason() const { return m_reason; }
+    // The path as the file system spells it, so that a retry reaches the same file even when
+    // its name is not valid text. Empty when file() is already exact.
+    QByteArray nativeFile() const { return m_nativeFile; }
 
     static QString message(int code);
 
 private:
     QString m_file;
     CopyErrorCode m_code = SourceOpenError;
+    QString m_reason;
+    QByteArray m_nativeFile;
 };
 
 using CopyErrorList = QList<CopyError>;

@@ -165,13 +165,23 @@ quint64 Processor::currentFileDone() const
 
 quint32 Processor::elapsedSeconds() const
 {
+    return quint32(elapsedMilliseconds() / 1000);
+}
+
+qint64 Processor::elapsedMilliseconds() const
+{
     const qint64 start = m_runStartMs.load();
     if (start < 0)
         return 0;
     qint64 ms = m_elapsedBankedMs.load();
     if (!m_paused.load())
         ms += steadyNowMs() - start;
-    return quint32(qMax<qint64>(ms, 0) / 1000);
+    return qMax<qint64>(ms, 0);
+}
+
+bool Processor::isFlushing() const
+{
+    return m_flushing.load();
 }
 
 int Processor::failureCount() const
@@ -189,6 +199,15 @@ void Processor::setRetryFiles(const QStringList &files)
 {
     m_retryFiles = files;
     m_retryMode = true;
+}
+
+void Processor::setRetryFiles(const QList<CopyError> &failures)
+{
+    QStringList files;
+    files.reserve(failures.size());
+    for (const CopyError &failure : failures)
+        files.append(failure.file());
+    setRetryFiles(files);
 }
 
 void Processor::run()

@@ -42,12 +42,18 @@ public:
     quint64 currentFileSize() const;
     quint64 currentFileDone() const;
     quint32 elapsedSeconds() const;
+    // Running time with pauses left out, to the millisecond.
+    qint64 elapsedMilliseconds() const;
+    // True while the job's last step waits for its data to reach the destination device.
+    bool isFlushing() const;
     int failureCount() const;
     // Complete only after the thread has finished.
     QList<CopyError> failures() const;
 
     // Before start(): copy exactly these source files instead of walking the source tree.
     void setRetryFiles(const QStringList &files);
+    // The same for recorded failures: their exact native names are used.
+    void setRetryFiles(const QList<CopyError> &failures);
 
     static constexpr qint64 CopyBufferSize = 16000;
 
@@ -116,6 +122,7 @@ private:
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};
+    std::atomic<bool> m_flushing{false};
 
     // Held only for the moment of a copy of m_currentFile or m_failures; nobody waits behind
     // the copying of a file.
