@@ -1,171 +1,207 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
-// The handful of file-system operations the copy engine needs, on native names. On Unix they
-// are raw bytes and file descriptors: names need not be valid UTF-8, and calls relative to an
-// open folder spare the kernel from walking long paths again for every file. Elsewhere Qt's own
-// classes do the work.
+// The handful of file-system operations the copy engine needs, on native names and open
+// folders. Names are bytes (on Unix exactly what the kernel stores, so names that are not valid
+// text survive; on Windows UTF-8). Below a root, everything is reached relative to an open
+// folder: paths of any length work, and a folder once entered stays the folder it was, whatever
+// is renamed or linked in its place later.
+//
+// Errors are errno values (on Windows mapped to the nearest one), so that a failure can carry
+// the system's own words for its cause.
 namespace NativeFs {
 
-#ifdef Q_OS_UNIX
 using Path = QByteArray;
-#else
-using Path = QString;
-#endif
 
 Path toNative(const QString &path);
 QString fromNative(const Path &path);
 // folder + "/" + name, without doubling the separator after a root such as "/".
 Path join(const Path &folder, const Path &name);
-// Splits at the last separator; the folder of "/a" is "/".
-void split(const Path &path, Path *folder, Path *name);
-
 // The temporary name for a destination: prefix + name, with the name cut (never inside a
-// character) so that the whole stays within the file system's limit on one name.
+// character) so that the whole stays within the usual limit of 255 bytes on one name.
 Path temporaryName(const Path &prefix, const Path &name);
+// The names between root and path, when path lies strictly below root once "." and ".." are
+// resolved by name; false otherwise. Both must be absolute.
+bool componentsBelow(const Path &root, const Path &path, QList<Path> *components);
+// The system's text for an error number.
+QString errorText(int error);
+
+// Called once before the first job: a write past a file-size limit must fail with an error
+// the job can record, instead of ending the process.
+void prepareProcess();
 
 // Tells one folder from another however it was reached (through links, or by another name).
 struct FolderId
 {
-#ifdef Q_OS_UNIX
     quint64 device = 0;
     quint64 inode = 0;
-#else
-    QString canonicalPath;
-#endif
     bool operator==(const FolderId &) const = default;
+};
+
+struct FolderIdHash
+{
+    size_t operator()(const FolderId &id) const
+    {
+        return std::hash<quint64>()(id.inode * 0x9e3779b97f4a7c15ULL ^ id.device);
+    }
 };
 
 struct Status
 {
-    bool exists = false; // as the name resolves, links followed
+    bool exists = false;
     bool isDir = false;
     bool isFile = false;
-    // What bears the name itself is a plain file or a link, so a rename can put a file there.
+    // What bears the name is a plain file or a link, so a rename can put a file there.
     bool replaceable = false;
     qint64 size = 0;
-    qint64 modifiedMs = 0;
+    qint64 modifiedNs = 0;
 };
 
-struct Entry
+// One folder's entries in the order the file system gives them, sub-folders and files apart.
+// Links count as what they point to; broken links, devices, pipes and sockets are left out, and
+// so are hidden entries unless asked for. Names are packed into one buffer: a folder of many
+// thousand files costs little more than its names.
+class Listing
 {
-    Path name;
-    // Filled when the listing had to look the entry up anyway (links), so nobody asks again.
-    Status status;
-    bool hasStatus = false;
-    // The name may be a link, so what it leads to can lie anywhere, the copy being made included.
-    bool mayBeLink = false;
+public:
+    struct Item
+    {
+        qsizetype offset;
+        qsizetype length;
+        // The name may be a link, so what it leads to can lie anywhere.
+        bool mayBeLink;
+    };
+
+    void clear();
+    void add(bool folder, const char *name, qsizetype length, bool mayBeLink);
+    const std::vector<Item> &folders() const { return m_folders; }
+    const std::vector<Item> &files() const { return m_files; }
+    Path name(const Item &item) const { return m_names.mid(item.offset, item.length); }
+
+private:
+    QByteArray m_names;
+    std::vector<Item> m_folders;
+    std::vector<Item> m_files;
 };
 
-enum class Listing
-{
-    SubFolders,
-    Files
-};
-
-// One open folder: lists its entries and resolves names relative to itself. An object that
-// failed to open lists nothing and finds nothing in it, so callers need no extra checks.
+// One open folder. Moves, never copies; closes itself.
 class Folder
 {
 public:
     Folder() = default;
-    explicit Folder(const Path &path);
     ~Folder();
+    Folder(Folder &&other) noexcept;
+    Folder &operator=(Folder &&other) noexcept;
     Folder(const Folder &) = delete;
     Folder &operator=(const Folder &) = delete;
 
-    bool isOpen() const;
-    const Path &path() const { return m_path; }
-    const FolderId &id() const { return m_id; }
+    // By path, links followed: for the two roots the user named.
+    static Folder open(const Path &path, int *error);
+    // followLinks false refuses a link in the child's place, so nothing outside is entered.
+    Folder openChild(const Path &name, bool followLinks, int *error) const;
+    // The real parent, however this folder was reached.
+    Folder openParent(int *error) const;
 
-    // Entries in the order the file system gives them. Links count as what they point to;
-    // broken links, devices, pipes and sockets are left out, and so are hidden entries unless
-    // asked for.
-    void list(Listing kind, bool includeHidden, std::vector<Entry> &out) const;
-    // With examineName, also tells whether the name itself may be replaced (see Status).
-    Status status(const Path &name, bool examineName = false) const;
+    bool isOpen() const;
+    const FolderId &id() const { return m_id; }
+    void close();
+
+    bool list(bool includeHidden, Listing &out, int *error) const;
+    // followLinks false describes what bears the name itself (a link is replaceable).
+    Status status(const Path &name, bool followLinks) const;
+    // Creates a sub-folder; fails with EEXIST when the name is taken.
+    bool makeFolder(const Path &name, int *error) const;
     // True when this folder is ancestor or lies anywhere below it.
     bool isWithin(const FolderId &ancestor) const;
-
-#ifdef Q_OS_UNIX
-    int descriptor() const
-    {
-        return m_fd;
-    }
-#endif
+    // Waits until what was written to this folder's file system is on the device. Reports
+    // write-back failures since this folder was opened.
+    bool syncFileSystem(int *error) const;
+    Folder duplicate() const;
 
 private:
-    Path m_path;
+    friend class Transfer;
+    qintptr m_handle = -1;
     FolderId m_id;
-#ifdef Q_OS_UNIX
-    int m_fd = -1;
-#else
-    bool m_open = false;
+#ifndef Q_OS_UNIX
+    QString m_path;
 #endif
 };
 
-// Creates path and any missing parents. True when it exists as a folder afterwards; *created
-// tells whether this call made the last component.
-bool makePath(const Path &path, bool *created);
+// Creates path and any missing parents. *error is set when it is not a folder afterwards.
+bool makePath(const Path &path, int *error);
 
-// One file in flight: the source open for reading and the temporary file open for writing.
-// Whatever happens, the temporary file is gone when the object is, unless it was put in place.
+// What a job learns about the machine as it goes, shared by all its transfers: a refusal met
+// once is remembered, so later files do not ask again. Holds the job's buffer and pipe.
+class TransferContext
+{
+public:
+    TransferContext();
+    ~TransferContext();
+    TransferContext(const TransferContext &) = delete;
+    TransferContext &operator=(const TransferContext &) = delete;
+
+private:
+    friend class Transfer;
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// One file in flight: the source open for reading and its copy being written beside the
+// destination, named or (where the system offers it) without a name until it is put in place.
+// Whatever happens, the copy is gone when the object is, unless it was put in place.
 class Transfer
 {
 public:
-    enum class Open
+    enum class Result
     {
         Ok,
-        SourceFailed,
-        TargetFailed
-    };
-    enum class Chunk
-    {
-        Ok,
+        SourceOpenFailed,
+        TargetOpenFailed,
         ReadFailed,
-        WriteFailed
+        // The source ended before the size it had when opened.
+        SourceEnded,
+        WriteFailed,
+    };
+    enum class Placed
+    {
+        Done,
+        // Only without replace: something bears the name; the copy is kept for another try.
+        NameTaken,
+        Failed,
     };
 
-    Transfer();
+    explicit Transfer(TransferContext &context);
     ~Transfer();
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
 
-    // allowRangeCopy lets the kernel move the bytes itself; it is cleared when the kernel
-    // cannot do so for this pair of folders, so the next file does not try again.
-    Open open(const Folder &source, const Path &sourceName, const Folder &target,
-              const Path &temporaryName, bool *allowRangeCopy);
+    // nameFree: the destination looked free, so the copy may be made without a name of its own.
+    Result open(const Folder &source, const Path &sourceName, const Folder &target,
+                const Path &temporaryName, bool nameFree, int *error);
     // The source's size when it was opened: the end the transfer aims at.
-    qint64 sourceSize() const { return m_size; }
-    // Moves up to maxBytes. *moved is what reached the temporary file; a clean chunk of zero
-    // bytes means the source ended early.
-    Chunk copyChunk(char *buffer, qint64 maxBytes, qint64 *moved);
-    // Closes both files. False when the temporary file did not close cleanly (data lost).
-    bool close();
-    // Puts the temporary file over targetName in one step.
-    bool replace(const Path &targetName);
-    // Deletes the temporary file.
-    void discard();
+    qint64 size() const { return m_size; }
+    // One step: reads at most maxBytes from the source, or passes over a hole, which is not
+    // written. *advanced is how far the file got.
+    Result step(qint64 maxBytes, qint64 *advanced, int *error);
+    // Writes out what is still held back and sets the final size.
+    Result finish(int *error);
+    // Gives the copy the destination's name. Without replace, a name taken meanwhile is left
+    // alone.
+    Placed place(const Path &name, bool replace, int *error);
 
 private:
-    qint64 m_size = 0;
-    const Folder *m_target = nullptr;
-    Path m_temporaryName;
-    bool m_temporaryExists = false;
-#ifdef Q_OS_UNIX
-    int m_source = -1;
-    int m_temporary = -1;
-    bool *m_rangeCopy = nullptr;
-#else
     struct Files;
+    TransferContext &m_context;
     std::unique_ptr<Files> m_files;
-#endif
+    qint64 m_size = 0;
 };
 
 } // namespace NativeFs

@@ -1,15 +1,40 @@
 #include "engine/processor.h"
 
+#include "engine/nativefs.h"
+
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QUuid>
 
-#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <optional>
+#include <unordered_set>
+#include <vector>
 
-using NativeFs::Entry;
+// Who does what
+// -------------
+// The GUI thread constructs the job, may hand it a retry list, starts it, and afterwards only
+// calls pause(), resume(), cancel() and the accessors. The worker thread runs run(): the scan,
+// which counts what the copy will do; the copy, which walks the same folders in the same order;
+// and the flush, which waits until the copied data is on the device.
+//
+// Pausing: pause() locks m_pauseMutex and keeps it locked; the worker, at each pause point
+// (waitWhilePaused, between files and between steps of a file), locks and unlocks it, so it
+// waits exactly while the GUI holds it. cancel() sets m_cancelled, which every walk checks
+// before each folder, file and step, and releases a pause still held. The destructor cancels
+// and waits for the thread, so a job deleted mid-run ends cleanly.
+//
+// The counters are plain atomics the worker adds to and the GUI reads whole; their default
+// (sequentially consistent) order is used throughout. Only m_currentFile and m_failures, which
+// cannot be read whole, sit behind m_publishLock, held for the moment of a copy.
+
+using NativeFs::Folder;
+using NativeFs::FolderId;
 using NativeFs::Path;
+using NativeFs::Status;
 
 namespace {
 
@@ -20,58 +45,174 @@ qint64 steadyNowMs()
 }
 
 // The two roots in the form the walk uses for every path below them.
-QString absoluteRoot(const QString &root)
+Path absoluteRoot(const QString &root)
 {
-    return QDir::cleanPath(QDir(root).absolutePath());
+    return NativeFs::toNative(QDir::cleanPath(QDir(root).absolutePath()));
 }
 
-// A listed retry file belongs to the job only if it lies below the source root, compared
-// component-wise after "." and ".." are resolved; blindly replacing its first characters could
-// otherwise write anywhere. Below the root, the mapping is the plain replacement of the root.
-bool mapRetryFile(const QString &file, const QString &sourceRoot, const QString &targetRoot,
-                  Path *source, Path *target)
+QString fileReason(int error)
 {
-#ifdef Q_OS_WIN
-    constexpr Qt::CaseSensitivity Case = Qt::CaseInsensitive;
-#else
-    constexpr Qt::CaseSensitivity Case = Qt::CaseSensitive;
-#endif
-    const QString path = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
-    if (!path.startsWith(sourceRoot, Case) || path.size() <= sourceRoot.size())
-        return false;
-    QString rest = path.mid(sourceRoot.size());
-    if (!sourceRoot.endsWith(u'/')) {
-        if (!rest.startsWith(u'/'))
-            return false; // "/src2/a" is not below "/src"
-    } else {
-        rest.prepend(u'/');
-    }
-    QString base = targetRoot;
-    if (base.endsWith(u'/'))
-        base.chop(1);
-    *source = NativeFs::toNative(path);
-    *target = NativeFs::toNative(base + rest);
-    return true;
+    return error ? NativeFs::errorText(error) : QString();
 }
+
+// Folders open at once on each side of the walk; deeper ones are closed and found again on the
+// way back, so that no depth of tree runs out of descriptors.
+constexpr size_t MaxOpenFrames = 24;
+
+const char *const DestinationInSource = "The destination folder is a folder being copied";
+const char *const SourceCutShort = "The file became shorter while it was copied";
+const char *const OutsideSource = "The file does not lie in the source folder";
+
+// Names the job wrote or entered in one destination folder, kept only where that folder turns
+// out to ignore letter case: two source names that fold into one must not meet in one file.
+class WrittenNames
+{
+public:
+    void note(const Folder &folder, const Path &name)
+    {
+        if (m_mode == Mode::CaseSensitive)
+            return;
+        if (m_mode == Mode::Unknown) {
+            // The name just written, in the other case: found only where case is ignored.
+            Path swapped = name;
+            for (char &c : swapped) {
+                if (c >= 'a' && c <= 'z')
+                    c = char(c - 'a' + 'A');
+                else if (c >= 'A' && c <= 'Z')
+                    c = char(c - 'A' + 'a');
+            }
+            if (swapped != name) {
+                m_mode =
+                    folder.status(swapped, false).exists ? Mode::CaseBlind : Mode::CaseSensitive;
+                if (m_mode == Mode::CaseSensitive) {
+                    m_folded.clear();
+                    return;
+                }
+            }
+        }
+        m_folded.insert(fold(name));
+    }
+    // True when name, which is found in the folder, is one of the job's own under another case.
+    bool collides(const Path &name) const
+    {
+        return m_mode != Mode::CaseSensitive && !m_folded.empty() &&
+               m_folded.count(fold(name)) != 0;
+    }
+
+private:
+    static size_t fold(const Path &name)
+    {
+        return qHash(
+            QString::fromUtf8(name).normalized(QString::NormalizationForm_C).toCaseFolded());
+    }
+    enum class Mode
+    {
+        Unknown,
+        CaseSensitive,
+        CaseBlind
+    };
+    Mode m_mode = Mode::Unknown;
+    std::unordered_set<size_t> m_folded;
+};
+
+enum class Phase
+{
+    Scan,
+    Copy
+};
+
+enum class TargetState
+{
+    Open,
+    // Nothing there yet (scan only).
+    Absent,
+    // Files cannot be written here; each gets a failure record with the reason.
+    Unreachable
+};
+
+// One folder of the walk: the source folder and its destination, with what is left to do.
+struct Frame
+{
+    Path name; // in its parent; empty for the roots
+    qsizetype pathLength = 0;
+    Folder source;
+    FolderId sourceId;
+    bool sourceByLink = false;
+    Folder target;
+    FolderId targetId;
+    TargetState targetState = TargetState::Absent;
+    QString unreachableReason;
+    // Made by this job: nothing can lie in it yet.
+    bool targetNew = false;
+    NativeFs::Listing listing;
+    size_t nextFolder = 0;
+    bool filesDone = false;
+    WrittenNames written;
+};
 
 } // namespace
 
-struct Processor::Place
+struct Processor::Job
 {
-    Place(const Path &sourcePath, const Path &targetPath)
-        : source(sourcePath), target(targetPath), samePath(sourcePath == targetPath)
+    explicit Job(Processor &processor)
+        : p(processor), sourceRoot(absoluteRoot(processor.m_source)),
+          targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot)
     {
     }
 
-    NativeFs::Folder source;
-    NativeFs::Folder target;
-    // Source and destination of every file here are one path: nothing to do.
-    bool samePath;
-    // The walk has just made the destination folder, so no file can lie in it yet.
-    bool targetIsNew = false;
-    // Cleared once the kernel refuses to copy between these two folders by itself.
-    bool rangeCopy = true;
+    bool cancelled() const { return p.m_cancelled.load(); }
+    void addFailure(const Path &path, CopyErrorCode code, const QString &reason)
+    {
+        p.addFailure(path, code, reason);
+    }
+
+    bool shouldCopy(const Status &source, const Status &target) const;
+
+    void walk(Phase phase);
+    bool enterFolder(Frame &frame, Phase phase);
+    void openTarget(Frame &frame, Frame *parent, Phase phase);
+    void descend(Phase phase);
+    void leaveFolder();
+    void limitOpenFolders();
+    bool relieveDescriptors(size_t keepFrom);
+    bool reopen(size_t index);
+
+    void scanFile(const Frame &frame, const Path &name);
+    void copyFile(Frame &frame, const Path &name, const Path &recordPath);
+
+    void walkRetryFiles(Phase phase);
+    bool openRetryFolders(const QList<Path> &folders, Phase phase, Frame &frame, int *error,
+                          bool *sourceFailed);
+
+    void keepForFlush(const Folder &folder);
+    void flush();
+
+    Processor &p;
+    const Path sourceRoot;
+    const Path targetRoot;
+    // Source and destination of every file are one path: nothing to do.
+    const bool samePath;
+
+    NativeFs::TransferContext transfer;
+    std::vector<Frame> frames;
+    // The source path of the folder in hand, for the records.
+    Path path;
+    FolderId sourceRootId;
+    FolderId targetRootId;
+    bool hasTargetRoot = false;
+    // Every source folder of the job: no file is written into one of them, and none is copied
+    // twice however many links lead to it.
+    std::unordered_set<FolderId, NativeFs::FolderIdHash> scanned;
+    std::unordered_set<FolderId, NativeFs::FolderIdHash> copied;
+    // One folder on each destination file system written to, opened before the writes, for
+    // the flush at the end.
+    std::vector<Folder> flushFolders;
+    bool wroteAnything = false;
+    // Retry jobs: the names written per destination folder.
+    QHash<Path, WrittenNames> retryWritten;
 };
+
+// --- the job's interface ----------------------------------------------------------------------
 
 Processor::Processor(const QString &source, const QString &target, OverwriteMode mode,
                      bool includeSubFolders, bool includeHidden)
@@ -125,27 +266,27 @@ bool Processor::isCancelled() const
 
 quint32 Processor::filesTotal() const
 {
-    return m_filesTotal.load(std::memory_order_relaxed);
+    return m_filesTotal.load();
 }
 
 quint32 Processor::filesDone() const
 {
-    return m_filesDone.load(std::memory_order_relaxed);
+    return m_filesDone.load();
 }
 
 quint64 Processor::bytesTotal() const
 {
-    return m_bytesTotal.load(std::memory_order_relaxed);
+    return m_bytesTotal.load();
 }
 
 quint64 Processor::bytesDone() const
 {
-    return m_bytesDone.load(std::memory_order_relaxed);
+    return m_bytesDone.load();
 }
 
 QString Processor::currentFile() const
 {
-    Path name;
+    QByteArray name;
     {
         const QMutexLocker locker(&m_publishLock);
         name = m_currentFile;
@@ -155,12 +296,12 @@ QString Processor::currentFile() const
 
 quint64 Processor::currentFileSize() const
 {
-    return m_currentFileSize.load(std::memory_order_relaxed);
+    return m_currentFileSize.load();
 }
 
 quint64 Processor::currentFileDone() const
 {
-    return m_currentFileDone.load(std::memory_order_relaxed);
+    return m_currentFileDone.load();
 }
 
 quint32 Processor::elapsedSeconds() const
@@ -197,21 +338,53 @@ QList<CopyError> Processor::failures() const
 
 void Processor::setRetryFiles(const QStringList &files)
 {
-    m_retryFiles = files;
+    m_retryFiles.clear();
+    for (const QString &file : files)
+        m_retryFiles.append(NativeFs::toNative(file));
     m_retryMode = true;
 }
 
 void Processor::setRetryFiles(const QList<CopyError> &failures)
 {
-    QStringList files;
-    files.reserve(failures.size());
-    for (const CopyError &failure : failures)
-        files.append(failure.file());
-    setRetryFiles(files);
+    m_retryFiles.clear();
+    for (const CopyError &failure : failures) {
+        const QByteArray native = failure.nativeFile();
+        m_retryFiles.append(native.isEmpty() ? NativeFs::toNative(failure.file()) : native);
+    }
+    m_retryMode = true;
+}
+
+void Processor::waitWhilePaused()
+{
+    if (m_paused.load()) {
+        m_pauseMutex.lock();
+        m_pauseMutex.unlock();
+    }
+}
+
+void Processor::setCurrentFile(const QByteArray &name)
+{
+    const QMutexLocker locker(&m_publishLock);
+    m_currentFile = name;
+}
+
+void Processor::addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason)
+{
+    const QString text = NativeFs::fromNative(path);
+    // The exact name is kept only where the text cannot carry it back to the same file.
+    const QByteArray native = NativeFs::toNative(text) == path ? QByteArray() : path;
+    int count;
+    {
+        const QMutexLocker locker(&m_publishLock);
+        m_failures.append(CopyError(text, code, reason, native));
+        count = int(m_failures.size());
+    }
+    m_failureCount.store(count);
 }
 
 void Processor::run()
 {
+    NativeFs::prepareProcess();
     {
         const QMutexLocker locker(&m_publishLock);
         m_failures.clear();
@@ -220,60 +393,38 @@ void Processor::run()
     m_elapsedBankedMs.store(0);
     m_runStartMs.store(steadyNowMs());
 
-    scanJob();
-    copyJob();
-}
-
-void Processor::resetCounters()
-{
+    Job job(*this);
+    // The scan: totals first, zeroed for both kinds of job.
     m_filesTotal.store(0);
     m_filesDone.store(0);
     m_bytesTotal.store(0);
     m_bytesDone.store(0);
-    setCurrentFile(Path());
+    setCurrentFile({});
     m_currentFileSize.store(0);
     m_currentFileDone.store(0);
+    if (m_retryMode)
+        job.walkRetryFiles(Phase::Scan);
+    else
+        job.walk(Phase::Scan);
+    // The copy.
+    if (m_retryMode)
+        job.walkRetryFiles(Phase::Copy);
+    else
+        job.walk(Phase::Copy);
+    job.flush();
 }
 
-bool Processor::isCancelRequested() const
-{
-    return m_cancelled.load(std::memory_order_relaxed);
-}
+// --- the walk ----------------------------------------------------------------------------------
 
-void Processor::waitWhilePaused()
-{
-    if (m_paused.load(std::memory_order_acquire)) {
-        m_pauseMutex.lock();
-        m_pauseMutex.unlock();
-    }
-}
-
-void Processor::setCurrentFile(const Path &name)
-{
-    const QMutexLocker locker(&m_publishLock);
-    m_currentFile = name;
-}
-
-void Processor::addFailure(const QString &file, CopyErrorCode code)
-{
-    int count;
-    {
-        const QMutexLocker locker(&m_publishLock);
-        m_failures.append(CopyError(file, code));
-        count = int(m_failures.size());
-    }
-    m_failureCount.store(count);
-}
-
-bool Processor::shouldCopy(const NativeFs::Status &source, const NativeFs::Status &target) const
+bool Processor::Job::shouldCopy(const Status &source, const Status &target) const
 {
     if (!target.exists)
         return true;
-    switch (m_overwriteMode) {
+    switch (p.m_overwriteMode) {
     case OverwriteNone:
         return false;
     case OverwriteOlder:
-        return target.modifiedMs < source.modifiedMs;
+        return target.modifiedNs < source.modifiedNs;
     case OverwriteSmaller:
         return target.size < source.size;
     case OverwriteAll:
@@ -282,265 +433,547 @@ bool Processor::shouldCopy(const NativeFs::Status &source, const NativeFs::Statu
     }
 }
 
-bool Processor::isOnWalk(const NativeFs::FolderId &folder) const
+// The scan and the copy walk the same folders in the same order and skip the same ones, so
+// that the totals measure what the copy does. Within a folder, sub-folders come before files.
+void Processor::Job::walk(Phase phase)
 {
-    if (m_hasTargetRootId && folder == m_targetRootId)
-        return true;
-    return std::find(m_walkPath.cbegin(), m_walkPath.cend(), folder) != m_walkPath.cend();
-}
-
-void Processor::walkFolder(Phase phase, const Path &source, const Path &target, bool reachedByLink)
-{
-    if (isCancelRequested())
+    if (cancelled() || samePath)
         return;
-    waitWhilePaused();
+    p.waitWhilePaused();
+    frames.clear();
+    path = sourceRoot;
 
-    const bool isRoot = m_walkPath.empty();
-    bool targetIsNew = false;
-    if (phase == Phase::Copy && isRoot) {
-        if (NativeFs::makePath(target, &targetIsNew)) {
-            const NativeFs::Folder root(target);
-            m_targetRootId = root.id();
-            m_hasTargetRootId = root.isOpen();
-        } else {
-            phase = Phase::Unreachable;
-        }
-    }
-
-    NativeFs::FolderId id;
-    std::vector<Entry> folders;
-    {
-        const NativeFs::Folder folder(source);
-        if (folder.isOpen() && isOnWalk(id = folder.id()))
-            return; // a link back up the walk, or into the copy being made
-        // A link into a folder below the target would copy the copy, level after level.
-        if (reachedByLink && m_hasTargetRootId && folder.isWithin(m_targetRootId))
-            return;
-        if (phase != Phase::Copy && !folder.isOpen())
-            return;
-        // Skipping the files below silently would end the job as complete with them missing.
-        if (phase == Phase::Copy && !isRoot && !NativeFs::makePath(target, &targetIsNew))
-            phase = Phase::Unreachable;
-        if (m_includeSubFolders)
-            folder.list(NativeFs::Listing::SubFolders, m_includeHidden, folders);
-        if (!folder.isOpen())
-            return; // nothing listed below a source folder that is not there
-    }
-
-    // Held folders stay closed while the walk is below them: a deep tree must not run out of
-    // descriptors.
-    m_walkPath.push_back(id);
-    for (const Entry &entry : folders) {
-        const Path childSource = NativeFs::join(source, entry.name);
-        const Path childTarget = NativeFs::join(target, entry.name);
-        if (isCancelRequested())
-            break;
-        waitWhilePaused();
-        if (phase == Phase::Scan)
-            scanFolder(childSource, childTarget, entry.mayBeLink);
-        else if (phase == Phase::Copy)
-            copyFolder(childSource, childTarget, entry.mayBeLink);
-        else
-            walkFolder(phase, childSource, childTarget, entry.mayBeLink);
-    }
-    if (isCancelRequested()) {
-        m_walkPath.pop_back();
+    Frame root;
+    root.pathLength = path.size();
+    int error = 0;
+    root.source = Folder::open(sourceRoot, &error);
+    if (!root.source.isOpen()) {
+        // Nothing to copy is not the same as nothing there: the job must not end as complete.
+        if (phase == Phase::Copy)
+            addFailure(sourceRoot, SourceOpenError, fileReason(error));
         return;
     }
-    waitWhilePaused();
+    root.sourceId = sourceRootId = root.source.id();
+    (phase == Phase::Scan ? scanned : copied).insert(sourceRootId);
+    frames.push_back(std::move(root));
+    if (!enterFolder(frames.back(), phase))
+        frames.clear();
 
-    Place place(source, target);
-    // Looking for what cannot be there is skipped only where any answer would copy anyway:
-    // other modes must still notice two names that fold into one on a case-blind file system.
-    place.targetIsNew = targetIsNew && m_overwriteMode != OverwriteNone &&
-                        m_overwriteMode != OverwriteOlder && m_overwriteMode != OverwriteSmaller;
-    place.source.list(NativeFs::Listing::Files, m_includeHidden, m_fileListing);
-    for (const Entry &entry : m_fileListing) {
-        if (isCancelRequested())
-            break;
-        waitWhilePaused();
-        if (phase == Phase::Scan)
-            scanFile(place, entry);
-        else if (phase == Phase::Copy)
-            copyFile(place, entry, nullptr);
-        else
-            addFailure(NativeFs::fromNative(NativeFs::join(source, entry.name)), TargetOpenError);
-    }
-    m_fileListing.clear();
-    m_walkPath.pop_back();
-}
-
-void Processor::walkRetryFiles(Phase phase)
-{
-    if (isCancelRequested())
-        return;
-    const QString sourceRoot = absoluteRoot(m_source);
-    const QString targetRoot = absoluteRoot(m_target);
-    for (const QString &file : m_retryFiles) {
-        Path source;
-        Path target;
-        const bool mapped = mapRetryFile(file, sourceRoot, targetRoot, &source, &target);
-        if (isCancelRequested())
-            break;
-        waitWhilePaused();
-        if (!mapped) {
-            // Nothing may be written outside the job's target.
-            if (phase == Phase::Copy)
-                addFailure(file, TargetOpenError);
+    while (!frames.empty() && !cancelled()) {
+        Frame &frame = frames.back();
+        if (frame.nextFolder < frame.listing.folders().size()) {
+            descend(phase);
             continue;
         }
-        Path sourceFolder;
-        Path targetFolder;
-        Entry entry;
-        Path targetName;
-        NativeFs::split(source, &sourceFolder, &entry.name);
-        NativeFs::split(target, &targetFolder, &targetName);
-        Place place(sourceFolder, targetFolder);
-        place.samePath = source == target;
-        if (phase == Phase::Scan)
-            scanFile(place, entry);
-        else
-            copyFile(place, entry, &file);
+        if (!frame.filesDone) {
+            frame.filesDone = true;
+            p.waitWhilePaused();
+            for (const NativeFs::Listing::Item &item : frame.listing.files()) {
+                if (cancelled())
+                    break;
+                p.waitWhilePaused();
+                const Path name = frame.listing.name(item);
+                if (phase == Phase::Scan)
+                    scanFile(frame, name);
+                else if (frame.targetState == TargetState::Unreachable)
+                    addFailure(NativeFs::join(path, name), TargetOpenError,
+                               frame.unreachableReason);
+                else
+                    copyFile(frame, name, NativeFs::join(path, name));
+            }
+            continue;
+        }
+        leaveFolder();
+    }
+    frames.clear();
+}
+
+void Processor::Job::descend(Phase phase)
+{
+    Frame &parent = frames.back();
+    const NativeFs::Listing::Item item = parent.listing.folders().at(parent.nextFolder++);
+    p.waitWhilePaused();
+    if (cancelled())
+        return;
+
+    Frame child;
+    child.name = parent.listing.name(item);
+    child.sourceByLink = item.mayBeLink;
+    int error = 0;
+    child.source = parent.source.openChild(child.name, true, &error);
+    if (!child.source.isOpen() && relieveDescriptors(frames.size() - 1))
+        child.source = frames.back().source.openChild(child.name, true, &error);
+    const Path childPath = NativeFs::join(path, child.name);
+    if (!child.source.isOpen()) {
+        if (phase == Phase::Copy)
+            addFailure(childPath, SourceOpenError, fileReason(error));
+        return;
+    }
+    child.sourceId = child.source.id();
+    // A link back up the walk or to a folder elsewhere in the tree: that folder is copied under
+    // its own name. A link into the copy being made would copy the copy, level after level.
+    if (hasTargetRoot && child.sourceId == targetRootId)
+        return;
+    if (item.mayBeLink && (child.source.isWithin(sourceRootId) ||
+                           (hasTargetRoot && child.source.isWithin(targetRootId))))
+        return;
+    // However many links lead to a folder, it is copied once.
+    auto &visited = phase == Phase::Scan ? scanned : copied;
+    if (!visited.insert(child.sourceId).second)
+        return;
+
+    path = childPath;
+    child.pathLength = path.size();
+    frames.push_back(std::move(child));
+    limitOpenFolders();
+    Frame &entered = frames.back();
+    if (!enterFolder(entered, phase)) {
+        entered.filesDone = true;
+        entered.listing.clear();
     }
 }
 
-void Processor::scanJob()
+// Lists the source folder and, once it could be listed, opens or makes its destination.
+bool Processor::Job::enterFolder(Frame &frame, Phase phase)
 {
-    resetCounters();
-    if (m_retryMode) {
-        scanRetryFiles();
-        return;
+    int error = 0;
+    if (!frame.source.list(p.m_includeHidden, frame.listing, &error)) {
+        // No empty folder in its place that would pass for a complete copy.
+        if (phase == Phase::Copy)
+            addFailure(path, SourceOpenError, fileReason(error));
+        return false;
     }
-    const Path target = NativeFs::toNative(absoluteRoot(m_target));
-    const NativeFs::Folder root(target);
-    m_targetRootId = root.id();
-    m_hasTargetRootId = root.isOpen();
-    scanFolder(NativeFs::toNative(absoluteRoot(m_source)), target);
+    if (!p.m_includeSubFolders)
+        frame.nextFolder = frame.listing.folders().size();
+    Frame *parent = frames.size() > 1 ? &frames[frames.size() - 2] : nullptr;
+    openTarget(frame, parent, phase);
+    return true;
 }
 
-void Processor::scanFolder(const Path &source, const Path &target, bool reachedByLink)
+void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
 {
-    walkFolder(Phase::Scan, source, target, reachedByLink);
-}
-
-void Processor::scanRetryFiles()
-{
-    walkRetryFiles(Phase::Scan);
-}
-
-void Processor::scanFile(const Place &place, const Entry &entry)
-{
-    if (place.samePath)
-        return;
-    const NativeFs::Status source =
-        entry.hasStatus ? entry.status : place.source.status(entry.name);
-    if (!source.exists)
-        return; // gone since the listing; the copy will meet whatever is there then
-    if (!shouldCopy(source, place.target.status(entry.name)))
-        return;
-    m_filesTotal.store(m_filesTotal.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    m_bytesTotal.store(m_bytesTotal.load(std::memory_order_relaxed) + quint64(source.size),
-                       std::memory_order_relaxed);
-}
-
-void Processor::copyJob()
-{
-    m_hasTargetRootId = false;
-    if (m_retryMode)
-        copyRetryFiles();
-    else
-        copyFolder(NativeFs::toNative(absoluteRoot(m_source)),
-                   NativeFs::toNative(absoluteRoot(m_target)));
-}
-
-void Processor::copyFolder(const Path &source, const Path &target, bool reachedByLink)
-{
-    walkFolder(Phase::Copy, source, target, reachedByLink);
-}
-
-void Processor::copyRetryFiles()
-{
-    walkRetryFiles(Phase::Copy);
-}
-
-void Processor::copyFile(Place &place, const Entry &entry, const QString *listedPath)
-{
-    if (isCancelRequested() || place.samePath)
-        return;
-    const auto recordedPath = [&] {
-        return listedPath ? *listedPath
-                          : NativeFs::fromNative(NativeFs::join(place.source.path(), entry.name));
+    int error = 0;
+    const auto unreachable = [&frame](const QString &reason) {
+        frame.target.close();
+        frame.targetState = TargetState::Unreachable;
+        frame.unreachableReason = reason;
     };
 
-    // The counts go first: a reader that sees the new name must not pair it with the bytes of
-    // the file before.
-    m_currentFileDone.store(0, std::memory_order_relaxed);
-    m_currentFileSize.store(entry.hasStatus ? quint64(entry.status.size) : 0,
-                            std::memory_order_relaxed);
-    setCurrentFile(entry.name);
-    const NativeFs::Status target =
-        place.targetIsNew ? NativeFs::Status() : place.target.status(entry.name, true);
-    if (target.exists) {
-        const NativeFs::Status source =
-            entry.hasStatus ? entry.status : place.source.status(entry.name);
-        m_currentFileSize.store(quint64(source.size), std::memory_order_relaxed);
-        if (!shouldCopy(source, target))
+    if (!parent) {
+        if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error)) {
+            unreachable(fileReason(error));
             return;
+        }
+        frame.target = Folder::open(targetRoot, &error);
+        if (frame.target.isOpen()) {
+            targetRootId = frame.target.id();
+            hasTargetRoot = true;
+            if (phase == Phase::Copy && frame.target.isWithin(sourceRootId)) {
+                unreachable(QString::fromLatin1(DestinationInSource));
+                return;
+            }
+        }
+    } else if (parent->targetState == TargetState::Unreachable) {
+        unreachable(parent->unreachableReason);
+        return;
+    } else if (parent->targetState == TargetState::Open) {
+        if (phase == Phase::Copy) {
+            frame.targetNew = parent->target.makeFolder(frame.name, &error);
+            if (!frame.targetNew && error != EEXIST) {
+                unreachable(fileReason(error));
+                return;
+            }
+            // The folder of another source name that folds into this one on this disk.
+            if (!frame.targetNew && parent->written.collides(frame.name)) {
+                unreachable(fileReason(EEXIST));
+                return;
+            }
+            wroteAnything = wroteAnything || frame.targetNew;
+        }
+        // Never through a link: what the job enters below its root is a folder of the copy.
+        frame.target = parent->target.openChild(frame.name, false, &error);
+        if (!frame.target.isOpen() && (error == EMFILE || error == ENFILE) &&
+            relieveDescriptors(frames.size() - 2))
+            frame.target = parent->target.openChild(frame.name, false, &error);
+        if (frame.target.isOpen() && phase == Phase::Copy)
+            parent->written.note(parent->target, frame.name);
     }
 
-    NativeFs::Transfer transfer;
-    switch (transfer.open(place.source, entry.name, place.target,
-                          NativeFs::temporaryName(m_tempPrefix, entry.name), &place.rangeCopy)) {
-    case NativeFs::Transfer::Open::SourceFailed:
-        addFailure(recordedPath(), SourceOpenError);
+    if (!frame.target.isOpen()) {
+        if (phase == Phase::Copy)
+            unreachable(fileReason(error));
+        else
+            frame.targetState = TargetState::Absent;
         return;
-    case NativeFs::Transfer::Open::TargetFailed:
-        addFailure(recordedPath(), TargetOpenError);
+    }
+    frame.targetId = frame.target.id();
+    frame.targetState = TargetState::Open;
+    if (phase == Phase::Copy) {
+        // The job never writes into its own source, whatever name leads there.
+        if (frame.targetId == sourceRootId || scanned.count(frame.targetId) ||
+            copied.count(frame.targetId)) {
+            unreachable(QString::fromLatin1(DestinationInSource));
+            return;
+        }
+        keepForFlush(frame.target);
+    }
+}
+
+void Processor::Job::limitOpenFolders()
+{
+    size_t open = 0;
+    for (const Frame &frame : frames)
+        open += frame.source.isOpen() ? 1 : 0;
+    // The root stays open: it holds the job's ends.
+    for (size_t i = 1; open > MaxOpenFrames && i + 1 < frames.size(); ++i) {
+        if (frames[i].source.isOpen()) {
+            frames[i].source.close();
+            --open;
+        }
+        frames[i].target.close();
+    }
+}
+
+// Out of descriptors: closes the folders between the root and keepFrom, which the walk finds
+// again on its way back. True when there was any to close.
+bool Processor::Job::relieveDescriptors(size_t keepFrom)
+{
+    bool closed = false;
+    for (size_t i = 1; i < keepFrom && i < frames.size(); ++i) {
+        closed = closed || frames[i].source.isOpen() || frames[i].target.isOpen();
+        frames[i].source.close();
+        frames[i].target.close();
+    }
+    return closed;
+}
+
+void Processor::Job::leaveFolder()
+{
+    const size_t index = frames.size() - 1;
+    if (index > 0 && !reopen(index - 1)) {
+        // The folder is not the one the walk left: what was left of it is not copied.
+        Frame &parent = frames[index - 1];
+        parent.filesDone = true;
+        parent.nextFolder = parent.listing.folders().size();
+    }
+    frames.pop_back();
+    if (!frames.empty())
+        path.truncate(frames.back().pathLength);
+}
+
+// Finds a closed folder of the walk again, through ".." from its child where the child was not
+// reached by a link, or else down from the nearest open one; it must be the very folder it was.
+bool Processor::Job::reopen(size_t index)
+{
+    Frame &frame = frames[index];
+    Frame &child = frames[index + 1];
+    int error = 0;
+    if (!frame.source.isOpen()) {
+        if (child.source.isOpen() && !child.sourceByLink)
+            frame.source = child.source.openParent(&error);
+        if (!frame.source.isOpen() || frame.source.id() != frame.sourceId) {
+            size_t from = index;
+            while (from > 0 && !frames[from].source.isOpen())
+                --from;
+            for (size_t i = from + 1; i <= index; ++i) {
+                frames[i].source = frames[i - 1].source.openChild(frames[i].name, true, &error);
+                if (frames[i].source.id() != frames[i].sourceId)
+                    frames[i].source.close();
+                if (!frames[i].source.isOpen())
+                    break;
+            }
+        }
+        if (!frame.source.isOpen()) {
+            const Path folder = path.left(frame.pathLength);
+            addFailure(folder, SourceOpenError, fileReason(error ? error : ENOENT));
+            return false;
+        }
+    }
+    if (frame.targetState == TargetState::Open && !frame.target.isOpen()) {
+        if (child.target.isOpen())
+            frame.target = child.target.openParent(&error);
+        if (!frame.target.isOpen() || frame.target.id() != frame.targetId) {
+            size_t from = index;
+            while (from > 0 && !frames[from].target.isOpen())
+                --from;
+            for (size_t i = from + 1; i <= index; ++i) {
+                frames[i].target = frames[i - 1].target.openChild(frames[i].name, false, &error);
+                if (frames[i].target.id() != frames[i].targetId)
+                    frames[i].target.close();
+                if (!frames[i].target.isOpen())
+                    break;
+            }
+        }
+        if (!frame.target.isOpen()) {
+            frame.targetState = TargetState::Unreachable;
+            frame.unreachableReason = fileReason(error ? error : ENOENT);
+        }
+    }
+    return true;
+}
+
+// --- one file ----------------------------------------------------------------------------------
+
+void Processor::Job::scanFile(const Frame &frame, const Path &name)
+{
+    if (samePath)
         return;
-    case NativeFs::Transfer::Open::Ok:
+    const Status source = frame.source.status(name, true);
+    if (!source.exists)
+        return; // gone since the listing; the copy will meet whatever is there then
+    const Status target =
+        frame.targetState == TargetState::Open ? frame.target.status(name, false) : Status();
+    if (!shouldCopy(source, target))
+        return;
+    p.m_filesTotal.fetch_add(1);
+    p.m_bytesTotal.fetch_add(quint64(source.size));
+}
+
+void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &recordPath)
+{
+    if (cancelled() || samePath)
+        return;
+    // The counts go first: a reader that sees the new name must not pair it with the bytes of
+    // the file before.
+    p.m_currentFileDone.store(0);
+    p.m_currentFileSize.store(0);
+    p.setCurrentFile(name);
+
+    Status target;
+    if (!frame.targetNew) {
+        target = frame.target.status(name, false);
+        if (target.exists) {
+            // Another source name of this job that folds into this one on this disk.
+            if (frame.written.collides(name)) {
+                addFailure(recordPath, TargetOpenError, fileReason(EEXIST));
+                return;
+            }
+            const Status source = frame.source.status(name, true);
+            p.m_currentFileSize.store(quint64(source.size));
+            if (!shouldCopy(source, target))
+                return;
+        }
+    }
+
+    std::optional<NativeFs::Transfer> opened;
+    int error = 0;
+    auto result = NativeFs::Transfer::Result::Ok;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        opened.emplace(this->transfer);
+        result =
+            opened->open(frame.source, name, frame.target,
+                         NativeFs::temporaryName(p.m_tempPrefix, name), !target.exists, &error);
+        if (result == NativeFs::Transfer::Result::Ok || (error != EMFILE && error != ENFILE) ||
+            !relieveDescriptors(frames.size() - 1))
+            break;
+    }
+    NativeFs::Transfer &transfer = *opened;
+    switch (result) {
+    case NativeFs::Transfer::Result::SourceOpenFailed:
+        addFailure(recordPath, SourceOpenError, fileReason(error));
+        return;
+    case NativeFs::Transfer::Result::TargetOpenFailed:
+        addFailure(recordPath, TargetOpenError, fileReason(error));
+        return;
+    default:
         break;
     }
 
     // The size when the file was opened is its end: a file still growing is copied as it was
     // then, and one that ends sooner is a failed read, not a short copy.
-    const qint64 size = transfer.sourceSize();
-    m_currentFileSize.store(quint64(size), std::memory_order_relaxed);
-    if (!m_buffer)
-        m_buffer = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
-    quint64 jobDone = m_bytesDone.load(std::memory_order_relaxed);
+    const qint64 size = transfer.size();
+    p.m_currentFileSize.store(quint64(size));
     qint64 done = 0;
     bool failed = false;
-    while (done < size && !failed && !isCancelRequested()) {
-        qint64 moved = 0;
-        const auto chunk =
-            transfer.copyChunk(m_buffer.get(), qMin(CopyBufferSize, size - done), &moved);
-        if (chunk == NativeFs::Transfer::Chunk::ReadFailed ||
-            (chunk == NativeFs::Transfer::Chunk::Ok && moved == 0)) {
-            addFailure(recordedPath(), SourceReadError);
+    while (done < size && !failed && !cancelled()) {
+        qint64 advanced = 0;
+        switch (transfer.step(CopyBufferSize, &advanced, &error)) {
+        case NativeFs::Transfer::Result::Ok:
+            break;
+        case NativeFs::Transfer::Result::SourceEnded:
+            addFailure(recordPath, SourceReadError, QString::fromLatin1(SourceCutShort));
             failed = true;
-        } else if (chunk == NativeFs::Transfer::Chunk::WriteFailed) {
-            addFailure(recordedPath(), TargetWriteError);
+            break;
+        case NativeFs::Transfer::Result::WriteFailed:
+            addFailure(recordPath, TargetWriteError, fileReason(error));
             failed = true;
+            break;
+        default:
+            addFailure(recordPath, SourceReadError, fileReason(error));
+            failed = true;
+            break;
         }
-        if (moved > 0) {
-            done += moved;
-            jobDone += quint64(moved);
-            m_bytesDone.store(jobDone, std::memory_order_relaxed);
-            m_currentFileDone.store(quint64(done), std::memory_order_relaxed);
+        if (advanced > 0) {
+            done += advanced;
+            p.m_bytesDone.fetch_add(quint64(advanced));
+            p.m_currentFileDone.store(quint64(done));
         }
-        waitWhilePaused();
+        p.waitWhilePaused();
     }
 
-    // A full disk may only show when the data is flushed at close.
-    const bool closed = transfer.close();
-    if (!failed && !isCancelRequested()) {
-        if (!closed)
-            addFailure(recordedPath(), TargetWriteError);
-        else if (target.exists && !target.replaceable)
-            addFailure(recordedPath(), TargetRemoveError); // a folder, say, bears the name
-        else if (!transfer.replace(entry.name))
-            addFailure(recordedPath(), TargetReplaceError);
+    if (!failed && !cancelled()) {
+        if (transfer.finish(&error) != NativeFs::Transfer::Result::Ok) {
+            addFailure(recordPath, TargetWriteError, fileReason(error));
+        } else if (target.exists && !target.replaceable) {
+            addFailure(recordPath, TargetRemoveError, fileReason(EISDIR)); // a folder, say
+        } else {
+            auto placed = transfer.place(name, target.exists, &error);
+            if (placed == NativeFs::Transfer::Placed::NameTaken) {
+                // Something took the name while the file was copied: the rules decide again,
+                // and "no files" never replaces it.
+                const Status newcomer = frame.target.status(name, false);
+                if (frame.written.collides(name))
+                    addFailure(recordPath, TargetOpenError, fileReason(EEXIST));
+                else if (!shouldCopy(frame.source.status(name, true), newcomer))
+                    ; // theirs stays
+                else if (!newcomer.replaceable)
+                    addFailure(recordPath, TargetRemoveError, fileReason(EISDIR));
+                else
+                    placed = transfer.place(name, true, &error);
+            }
+            if (placed == NativeFs::Transfer::Placed::Failed)
+                addFailure(recordPath, TargetReplaceError, fileReason(error));
+            if (placed == NativeFs::Transfer::Placed::Done) {
+                wroteAnything = true;
+                frame.written.note(frame.target, name);
+            }
+        }
     }
-    transfer.discard();
-    m_filesDone.store(m_filesDone.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    p.m_filesDone.fetch_add(1);
+}
+
+// --- retry -------------------------------------------------------------------------------------
+
+// A listed file belongs to the job only if it lies below the source root; blindly replacing its
+// first characters could otherwise write anywhere. Its destination folders are made below the
+// target root, as in a first copy.
+void Processor::Job::walkRetryFiles(Phase phase)
+{
+    if (cancelled())
+        return;
+    int error = 0;
+    Folder sourceRootFolder = Folder::open(sourceRoot, &error);
+    if (sourceRootFolder.isOpen()) {
+        sourceRootId = sourceRootFolder.id();
+        scanned.insert(sourceRootId);
+    }
+    Frame frame;
+    QList<Path> frameFolders;
+    bool frameReady = false;
+    bool frameSourceFailed = false;
+    int frameError = 0;
+    for (const Path &listed : std::as_const(p.m_retryFiles)) {
+        if (cancelled())
+            break;
+        p.waitWhilePaused();
+        QList<Path> components;
+        if (!NativeFs::componentsBelow(sourceRoot, listed, &components)) {
+            if (phase == Phase::Copy)
+                addFailure(listed, TargetOpenError, QString::fromLatin1(OutsideSource));
+            continue;
+        }
+        const Path name = components.takeLast();
+        if (!frameReady || components != frameFolders) {
+            frameFolders = components;
+            frame = Frame();
+            frameReady = true;
+            frameSourceFailed = false;
+            frameError = 0;
+            openRetryFolders(components, phase, frame, &frameError, &frameSourceFailed);
+        }
+        if (frameSourceFailed) {
+            if (phase == Phase::Copy)
+                addFailure(listed, SourceOpenError, fileReason(frameError));
+            continue;
+        }
+        Path target = targetRoot;
+        for (const Path &folder : std::as_const(components))
+            target = NativeFs::join(target, folder);
+        if (NativeFs::join(target, name) == listed)
+            continue; // the same path: nothing to do
+        if (phase == Phase::Scan) {
+            scanFile(frame, name);
+        } else if (frame.targetState != TargetState::Open) {
+            addFailure(listed, TargetOpenError, frame.unreachableReason);
+        } else {
+            WrittenNames &written = retryWritten[target];
+            std::swap(frame.written, written);
+            copyFile(frame, name, listed);
+            std::swap(frame.written, written);
+        }
+    }
+}
+
+bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase, Frame &frame,
+                                      int *error, bool *sourceFailed)
+{
+    frame.source = Folder::open(sourceRoot, error);
+    for (const Path &name : folders) {
+        if (!frame.source.isOpen())
+            break;
+        frame.source = frame.source.openChild(name, true, error);
+        if (frame.source.isOpen())
+            (phase == Phase::Scan ? scanned : copied).insert(frame.source.id());
+    }
+    if (!frame.source.isOpen()) {
+        *sourceFailed = true;
+        return false;
+    }
+
+    int targetError = 0;
+    const auto unreachable = [&frame, phase](int reason) {
+        frame.target.close();
+        frame.targetState = phase == Phase::Copy ? TargetState::Unreachable : TargetState::Absent;
+        frame.unreachableReason = fileReason(reason);
+        return false;
+    };
+    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &targetError))
+        return unreachable(targetError);
+    frame.target = Folder::open(targetRoot, &targetError);
+    for (const Path &name : folders) {
+        if (!frame.target.isOpen())
+            break;
+        if (phase == Phase::Copy && frame.target.makeFolder(name, &targetError))
+            wroteAnything = true;
+        frame.target = frame.target.openChild(name, false, &targetError);
+    }
+    if (!frame.target.isOpen())
+        return unreachable(targetError);
+    frame.targetState = TargetState::Open;
+    if (phase == Phase::Copy) {
+        const FolderId id = frame.target.id();
+        if (id == sourceRootId || scanned.count(id) || copied.count(id)) {
+            frame.target.close();
+            frame.targetState = TargetState::Unreachable;
+            frame.unreachableReason = QString::fromLatin1(DestinationInSource);
+            return false;
+        }
+        keepForFlush(frame.target);
+    }
+    return true;
+}
+
+// --- the end -----------------------------------------------------------------------------------
+
+void Processor::Job::keepForFlush(const Folder &folder)
+{
+    for (const Folder &kept : flushFolders) {
+        if (kept.id().device == folder.id().device)
+            return;
+    }
+    flushFolders.push_back(folder.duplicate());
+}
+
+// "Complete" must mean on the device: a disk unplugged at that word keeps the copy.
+void Processor::Job::flush()
+{
+    if (!wroteAnything)
+        return;
+    p.m_flushing.store(true);
+    for (const Folder &folder : flushFolders) {
+        int error = 0;
+        if (!folder.syncFileSystem(&error))
+            addFailure(targetRoot, TargetWriteError, fileReason(error));
+    }
+    p.m_flushing.store(false);
 }

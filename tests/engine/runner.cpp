@@ -1,17 +1,16 @@
 // Runs one copy job in a process of its own, so that a test can run it with fewer privileges,
-// under a file-size limit or with faults injected into the C library, none of which it may do
-// to itself. Usage:
-//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--file-size-limit BYTES]
-//                 [--retry PATH]... SOURCE TARGET
+// under resource limits, under strace or with faults injected into the C library, none of which
+// it may do to itself. Usage:
+//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--retry PATH]... SOURCE TARGET
 // Prints the job's counters and one "failure CODE PATH" line per record.
 
 #include "engine/processor.h"
 
-#include <csignal>
+#include <QFile>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 
 int main(int argc, char **argv)
 {
@@ -23,26 +22,16 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (!std::strcmp(arg, "--mode") && hasValue) {
+        if (!std::strcmp(arg, "--mode") && hasValue)
             mode = std::atoi(argv[++i]);
-        } else if (!std::strcmp(arg, "--no-subfolders")) {
+        else if (!std::strcmp(arg, "--no-subfolders"))
             subFolders = false;
-        } else if (!std::strcmp(arg, "--hidden")) {
+        else if (!std::strcmp(arg, "--hidden"))
             hidden = true;
-        } else if (!std::strcmp(arg, "--retry") && hasValue) {
-            retry.append(QString::fromLocal8Bit(argv[++i]));
-        } else if (!std::strcmp(arg, "--file-size-limit") && hasValue) {
-            // A write past the limit then fails with EFBIG instead of killing the process.
-            std::signal(SIGXFSZ, SIG_IGN);
-            const rlim_t limit = std::strtoull(argv[++i], nullptr, 10);
-            const rlimit value{limit, limit};
-            if (setrlimit(RLIMIT_FSIZE, &value) != 0) {
-                std::perror("setrlimit");
-                return 2;
-            }
-        } else {
-            roots.append(QString::fromLocal8Bit(arg));
-        }
+        else if (!std::strcmp(arg, "--retry") && hasValue)
+            retry.append(QFile::decodeName(argv[++i]));
+        else
+            roots.append(QFile::decodeName(arg));
     }
     if (roots.size() != 2) {
         std::fprintf(stderr, "usage: %s [options] SOURCE TARGET\n", argv[0]);
@@ -60,6 +49,7 @@ int main(int argc, char **argv)
                 static_cast<unsigned long long>(processor.bytesTotal()),
                 static_cast<unsigned long long>(processor.bytesDone()));
     for (const CopyError &error : processor.failures())
-        std::printf("failure %d %s\n", int(error.code()), error.file().toLocal8Bit().constData());
+        std::printf("failure %d %s\n", int(error.code()),
+                    QFile::encodeName(error.file()).constData());
     return 0;
 }
