@@ -110,7 +110,8 @@ void Listing::clear()
 void Listing::add(bool folder, const char *name, qsizetype length, bool mayBeLink)
 {
     const Item item{m_names.size(), length, mayBeLink};
-    m_names.append(name, length);
+    // Each name ends in a zero byte, so that a view of it can be handed to the system as is.
+    m_names.append(name, length).append('\0');
     (folder ? m_folders : m_files).push_back(item);
 }
 

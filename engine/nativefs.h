@@ -84,7 +84,11 @@ public:
     void add(bool folder, const char *name, qsizetype length, bool mayBeLink);
     const std::vector<Item> &folders() const { return m_folders; }
     const std::vector<Item> &files() const { return m_files; }
-    Path name(const Item &item) const { return m_names.mid(item.offset, item.length); }
+    // A view into the listing, valid while it lives and is not cleared.
+    Path name(const Item &item) const
+    {
+        return Path::fromRawData(m_names.constData() + item.offset, item.length);
+    }
 
 private:
     QByteArray m_names;

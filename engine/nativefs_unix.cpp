@@ -332,6 +332,7 @@ struct TransferContext::State
     int pipe[2] = {-1, -1};
     std::unique_ptr<char[]> buffer;
     bool splice = true;
+    bool rangeCopy = true;
     bool emptyPathLink = true;
     bool procLink = ::access("/proc/self/fd", F_OK) == 0;
     bool noReplaceRename = true;
@@ -480,6 +481,23 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     }
     const size_t want = size_t(qMin(maxBytes, qMax<qint64>(f.dataEnd - f.readAt, 1)));
     ssize_t got = -1;
+    // A file of one step in one call: the kernel moves the bytes without a trip through the
+    // job. Any failure is asked again the plain way, which tells reading from writing apart.
+    if (f.readAt == 0 && qint64(want) == m_size && f.held == 0 && context.rangeCopy) {
+        loff_t in = 0;
+        loff_t out = 0;
+        do {
+            got = ::copy_file_range(f.source, &in, f.temporary, &out, want, 0);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            f.readAt = f.writeAt = got;
+            *advanced = got;
+            return Result::Ok;
+        }
+        // Refused between these file systems, or not at all: not asked again in this job.
+        if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
+            context.rangeCopy = false;
+    }
     while (f.viaPipe) {
         loff_t at = f.readAt;
         got = ::splice(f.source, &at, context.pipe[1], nullptr, want,

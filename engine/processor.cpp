@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <unordered_set>
 #include <vector>
@@ -178,7 +179,8 @@ struct Processor::Job
     bool reopen(size_t index);
 
     void scanFile(const Frame &frame, const Path &name);
-    void copyFile(Frame &frame, const Path &name, const Path &recordPath);
+    // listed: the path a retry was given, which its records name; otherwise the walk's own.
+    void copyFile(Frame &frame, const Path &name, const Path *listed);
 
     void walkRetryFiles(Phase phase);
     bool openRetryFolders(const QList<Path> &folders, Phase phase, Frame &frame, int *error,
@@ -365,7 +367,9 @@ void Processor::waitWhilePaused()
 void Processor::setCurrentFile(const QByteArray &name)
 {
     const QMutexLocker locker(&m_publishLock);
-    m_currentFile = name;
+    // A deep copy into the buffer already held: the name may be a view of the worker's listing.
+    m_currentFile.resize(name.size());
+    std::memcpy(m_currentFile.data(), name.constData(), size_t(name.size()));
 }
 
 void Processor::addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason)
@@ -479,7 +483,7 @@ void Processor::Job::walk(Phase phase)
                     addFailure(NativeFs::join(path, name), TargetOpenError,
                                frame.unreachableReason);
                 else
-                    copyFile(frame, name, NativeFs::join(path, name));
+                    copyFile(frame, name, nullptr);
             }
             continue;
         }
@@ -729,10 +733,13 @@ void Processor::Job::scanFile(const Frame &frame, const Path &name)
     p.m_bytesTotal.fetch_add(quint64(source.size));
 }
 
-void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &recordPath)
+void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed)
 {
     if (cancelled() || samePath)
         return;
+    const auto fail = [&](CopyErrorCode code, const QString &reason) {
+        addFailure(listed ? *listed : NativeFs::join(path, name), code, reason);
+    };
     // The counts go first: a reader that sees the new name must not pair it with the bytes of
     // the file before.
     p.m_currentFileDone.store(0);
@@ -745,7 +752,7 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &record
         if (target.exists) {
             // Another source name of this job that folds into this one on this disk.
             if (frame.written.collides(name)) {
-                addFailure(recordPath, TargetOpenError, fileReason(EEXIST));
+                fail(TargetOpenError, fileReason(EEXIST));
                 return;
             }
             const Status source = frame.source.status(name, true);
@@ -770,10 +777,10 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &record
     NativeFs::Transfer &transfer = *opened;
     switch (result) {
     case NativeFs::Transfer::Result::SourceOpenFailed:
-        addFailure(recordPath, SourceOpenError, fileReason(error));
+        fail(SourceOpenError, fileReason(error));
         return;
     case NativeFs::Transfer::Result::TargetOpenFailed:
-        addFailure(recordPath, TargetOpenError, fileReason(error));
+        fail(TargetOpenError, fileReason(error));
         return;
     default:
         break;
@@ -791,15 +798,15 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &record
         case NativeFs::Transfer::Result::Ok:
             break;
         case NativeFs::Transfer::Result::SourceEnded:
-            addFailure(recordPath, SourceReadError, QString::fromLatin1(SourceCutShort));
+            fail(SourceReadError, QString::fromLatin1(SourceCutShort));
             failed = true;
             break;
         case NativeFs::Transfer::Result::WriteFailed:
-            addFailure(recordPath, TargetWriteError, fileReason(error));
+            fail(TargetWriteError, fileReason(error));
             failed = true;
             break;
         default:
-            addFailure(recordPath, SourceReadError, fileReason(error));
+            fail(SourceReadError, fileReason(error));
             failed = true;
             break;
         }
@@ -813,9 +820,9 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &record
 
     if (!failed && !cancelled()) {
         if (transfer.finish(&error) != NativeFs::Transfer::Result::Ok) {
-            addFailure(recordPath, TargetWriteError, fileReason(error));
+            fail(TargetWriteError, fileReason(error));
         } else if (target.exists && !target.replaceable) {
-            addFailure(recordPath, TargetRemoveError, fileReason(EISDIR)); // a folder, say
+            fail(TargetRemoveError, fileReason(EISDIR)); // a folder, say
         } else {
             auto placed = transfer.place(name, target.exists, &error);
             if (placed == NativeFs::Transfer::Placed::NameTaken) {
@@ -823,16 +830,16 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path &record
                 // and "no files" never replaces it.
                 const Status newcomer = frame.target.status(name, false);
                 if (frame.written.collides(name))
-                    addFailure(recordPath, TargetOpenError, fileReason(EEXIST));
+                    fail(TargetOpenError, fileReason(EEXIST));
                 else if (!shouldCopy(frame.source.status(name, true), newcomer))
                     ; // theirs stays
                 else if (!newcomer.replaceable)
-                    addFailure(recordPath, TargetRemoveError, fileReason(EISDIR));
+                    fail(TargetRemoveError, fileReason(EISDIR));
                 else
                     placed = transfer.place(name, true, &error);
             }
             if (placed == NativeFs::Transfer::Placed::Failed)
-                addFailure(recordPath, TargetReplaceError, fileReason(error));
+                fail(TargetReplaceError, fileReason(error));
             if (placed == NativeFs::Transfer::Placed::Done) {
                 wroteAnything = true;
                 frame.written.note(frame.target, name);
@@ -898,7 +905,7 @@ void Processor::Job::walkRetryFiles(Phase phase)
         } else {
             WrittenNames &written = retryWritten[target];
             std::swap(frame.written, written);
-            copyFile(frame, name, listed);
+            copyFile(frame, name, &listed);
             std::swap(frame.written, written);
         }
     }
