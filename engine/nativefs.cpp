@@ -100,6 +100,20 @@ bool componentsBelow(const Path &root, const Path &path, QList<Path> *components
     return true;
 }
 
+// A moved-from folder takes over whatever this one held, and closes it in its own time.
+Folder::Folder(Folder &&other) noexcept
+{
+    *this = std::move(other);
+}
+
+Folder &Folder::operator=(Folder &&other) noexcept
+{
+    std::swap(m_handle, other.m_handle);
+    std::swap(m_id, other.m_id);
+    std::swap(m_path, other.m_path);
+    return *this;
+}
+
 void Listing::clear()
 {
     m_names.clear();

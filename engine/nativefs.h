@@ -134,9 +134,8 @@ private:
     friend class Transfer;
     qintptr m_handle = -1;
     FolderId m_id;
-#ifndef Q_OS_UNIX
+    // Where the system has no calls relative to an open folder, the path to reach it by.
     QString m_path;
-#endif
 };
 
 // Creates path and any missing parents. *error is set when it is not a folder afterwards.

@@ -109,24 +109,6 @@ Folder::~Folder()
     close();
 }
 
-Folder::Folder(Folder &&other) noexcept
-    : m_handle(other.m_handle), m_id(other.m_id), m_path(std::move(other.m_path))
-{
-    other.m_handle = -1;
-}
-
-Folder &Folder::operator=(Folder &&other) noexcept
-{
-    if (this != &other) {
-        close();
-        m_handle = other.m_handle;
-        m_id = other.m_id;
-        m_path = std::move(other.m_path);
-        other.m_handle = -1;
-    }
-    return *this;
-}
-
 Folder Folder::open(const Path &path, int *error)
 {
     Folder folder;

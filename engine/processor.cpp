@@ -176,7 +176,7 @@ struct Processor::Job
     void leaveFolder();
     void limitOpenFolders();
     bool relieveDescriptors(size_t keepFrom);
-    bool reopen(size_t index);
+    bool reopen(size_t index, Folder Frame::*side, FolderId Frame::*id, bool isSource, int *error);
 
     void scanFile(const Frame &frame, const Path &name);
     // listed: the path a retry was given, which its records name; otherwise the walk's own.
@@ -654,66 +654,54 @@ bool Processor::Job::relieveDescriptors(size_t keepFrom)
 void Processor::Job::leaveFolder()
 {
     const size_t index = frames.size() - 1;
-    if (index > 0 && !reopen(index - 1)) {
-        // The folder is not the one the walk left: what was left of it is not copied.
+    if (index > 0) {
         Frame &parent = frames[index - 1];
-        parent.filesDone = true;
-        parent.nextFolder = parent.listing.folders().size();
+        int error = ENOENT;
+        if (!parent.source.isOpen() &&
+            !reopen(index - 1, &Frame::source, &Frame::sourceId, true, &error)) {
+            // Not the folder the walk left: what was left of it is not copied.
+            addFailure(path.left(parent.pathLength), SourceOpenError, fileReason(error));
+            parent.filesDone = true;
+            parent.nextFolder = parent.listing.folders().size();
+        }
+        if (parent.targetState == TargetState::Open && !parent.target.isOpen() &&
+            !reopen(index - 1, &Frame::target, &Frame::targetId, false, &error)) {
+            parent.targetState = TargetState::Unreachable;
+            parent.unreachableReason = fileReason(error);
+        }
     }
     frames.pop_back();
     if (!frames.empty())
         path.truncate(frames.back().pathLength);
 }
 
-// Finds a closed folder of the walk again, through ".." from its child where the child was not
-// reached by a link, or else down from the nearest open one; it must be the very folder it was.
-bool Processor::Job::reopen(size_t index)
+// Finds a closed folder of the walk again: through ".." from its child, which names the real
+// parent unless the child was reached by a link, or else down by name from the nearest open
+// folder above it. Either way it must be the very folder it was.
+bool Processor::Job::reopen(size_t index, Folder Frame::*side, FolderId Frame::*id, bool isSource,
+                            int *error)
 {
-    Frame &frame = frames[index];
-    Frame &child = frames[index + 1];
-    int error = 0;
-    if (!frame.source.isOpen()) {
-        if (child.source.isOpen() && !child.sourceByLink)
-            frame.source = child.source.openParent(&error);
-        if (!frame.source.isOpen() || frame.source.id() != frame.sourceId) {
-            size_t from = index;
-            while (from > 0 && !frames[from].source.isOpen())
-                --from;
-            for (size_t i = from + 1; i <= index; ++i) {
-                frames[i].source = frames[i - 1].source.openChild(frames[i].name, true, &error);
-                if (frames[i].source.id() != frames[i].sourceId)
-                    frames[i].source.close();
-                if (!frames[i].source.isOpen())
-                    break;
-            }
+    const Frame &child = frames[index + 1];
+    Folder &folder = frames[index].*side;
+    if ((child.*side).isOpen() && !(isSource && child.sourceByLink))
+        folder = (child.*side).openParent(error);
+    if (folder.isOpen() && folder.id() == frames[index].*id)
+        return true;
+    folder.close();
+    size_t first = index;
+    while (first > 0 && !(frames[first - 1].*side).isOpen())
+        --first;
+    for (size_t i = qMax<size_t>(first, 1); i <= index; ++i) {
+        Folder &reopened = frames[i].*side;
+        reopened = (frames[i - 1].*side).openChild(frames[i].name, isSource, error);
+        if (reopened.isOpen() && reopened.id() != frames[i].*id) {
+            reopened.close();
+            *error = ENOENT;
         }
-        if (!frame.source.isOpen()) {
-            const Path folder = path.left(frame.pathLength);
-            addFailure(folder, SourceOpenError, fileReason(error ? error : ENOENT));
+        if (!reopened.isOpen())
             return false;
-        }
     }
-    if (frame.targetState == TargetState::Open && !frame.target.isOpen()) {
-        if (child.target.isOpen())
-            frame.target = child.target.openParent(&error);
-        if (!frame.target.isOpen() || frame.target.id() != frame.targetId) {
-            size_t from = index;
-            while (from > 0 && !frames[from].target.isOpen())
-                --from;
-            for (size_t i = from + 1; i <= index; ++i) {
-                frames[i].target = frames[i - 1].target.openChild(frames[i].name, false, &error);
-                if (frames[i].target.id() != frames[i].targetId)
-                    frames[i].target.close();
-                if (!frames[i].target.isOpen())
-                    break;
-            }
-        }
-        if (!frame.target.isOpen()) {
-            frame.targetState = TargetState::Unreachable;
-            frame.unreachableReason = fileReason(error ? error : ENOENT);
-        }
-    }
-    return true;
+    return folder.isOpen();
 }
 
 // --- one file ----------------------------------------------------------------------------------
