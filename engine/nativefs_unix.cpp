@@ -152,12 +152,21 @@ bool Folder::list(bool includeHidden, Listing &out, int *error) const
                 if (!includeHidden)
                     continue;
             }
-            const unsigned char type = entry->d_type;
+            unsigned char type = entry->d_type;
+            struct stat st;
+            if (type == DT_UNKNOWN) {
+                // The file system does not say: ask, without following a link.
+                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue;
+                type = S_ISLNK(st.st_mode)   ? DT_LNK
+                       : S_ISDIR(st.st_mode) ? DT_DIR
+                       : S_ISREG(st.st_mode) ? DT_REG
+                                             : DT_UNKNOWN;
+            }
             bool folder = type == DT_DIR;
             bool file = type == DT_REG;
-            const bool mayBeLink = type == DT_LNK || type == DT_UNKNOWN;
+            const bool mayBeLink = type == DT_LNK;
             if (mayBeLink) {
-                struct stat st;
                 if (::fstatat(fd, name, &st, 0) != 0)
                     continue; // a broken link, or gone already
                 folder = S_ISDIR(st.st_mode);
