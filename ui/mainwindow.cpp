@@ -1,10 +1,11 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/identity.h"
 #include "engine/processor.h"
 #include "glass/glassframe.h"
 
-#include "ui/pathcheck.h"
+#include "engine/pathcheck.h"
 
 #include <QFileDialog>
 #include <QHeaderView>
@@ -19,8 +20,10 @@
 namespace {
 
 // Every read or write opens the store afresh, so nothing stale is ever held by the window.
-constexpr const char *settingsOrganisation = "Quorvex";
-constexpr const char *settingsApplication = "Trasko";
+QSettings openSettings()
+{
+    return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
+}
 
 } // namespace
 
@@ -52,9 +55,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_timer.setSingleShot(false);
     connect(&m_timer, &QTimer::timeout, this, &MainWindow::updateInfo);
 
-    const QSettings settings(settingsOrganisation, settingsApplication);
-    m_form->checkBoxSubFolders->setChecked(settings.value("subFolder", true).toBool());
-    m_form->checkBoxHidden->setChecked(settings.value("hidden", false).toBool());
+    const QSettings settings = openSettings();
+    m_form->checkBoxSubFolders->setChecked(settings.value(SettingsKey::SubFolder, true).toBool());
+    m_form->checkBoxHidden->setChecked(settings.value(SettingsKey::Hidden, false).toBool());
 }
 
 MainWindow::~MainWindow()
@@ -146,8 +149,7 @@ void MainWindow::on_buttonInfo_clicked()
         showInfoPanel();
     else
         hideInfoPanel();
-    QSettings settings(settingsOrganisation, settingsApplication);
-    settings.setValue("showInfo", open);
+    openSettings().setValue(SettingsKey::ShowInfo, open);
 }
 
 void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
@@ -242,15 +244,13 @@ void MainWindow::on_buttonStart_clicked()
     }
 
     {
-        QSettings settings(settingsOrganisation, settingsApplication);
-        settings.setValue(QStringLiteral("subFolder"), m_form->checkBoxSubFolders->isChecked());
-        settings.setValue(QStringLiteral("hidden"), m_form->checkBoxHidden->isChecked());
+        QSettings settings = openSettings();
+        settings.setValue(SettingsKey::SubFolder, m_form->checkBoxSubFolders->isChecked());
+        settings.setValue(SettingsKey::Hidden, m_form->checkBoxHidden->isChecked());
     }
     m_state = StateRunning;
     updateStartButton();
-    const bool showInfo = QSettings(settingsOrganisation, settingsApplication)
-                              .value(QStringLiteral("showInfo"), false)
-                              .toBool();
+    const bool showInfo = openSettings().value(SettingsKey::ShowInfo, false).toBool();
     if (showInfo)
         showInfoPanel();
     else
