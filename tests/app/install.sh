@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The installed program: what "cmake --install" puts in a prefix, the same files in the Debian
+# package with its library dependencies, the desktop files passing their validators, and the
+# packaged program starting without a display.
+# Usage: install.sh <build folder> <application id> <probe plugin folder>
+set -euo pipefail
+build="$1" id="$2" probes="$3"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+expected=(bin/trasko "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml")
+for size in 16 24 32 48 64 128 256; do
+    icon="share/icons/hicolor/${size}x$size/apps/$id.png"
+    expected+=("$icon")
+    [ -f "$work/prefix/$icon" ] || fail "no icon $icon"
+    file "$work/prefix/$icon" | grep -q "PNG image data, $size x $size" || fail "$icon is not $size px"
+done
+(cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort) > "$work/installed"
+printf '%s\n' "${expected[@]}" | sort > "$work/expected"
+diff -u "$work/expected" "$work/installed" || fail "the install differs from what is expected"
+desktop-file-validate "$work/prefix/share/applications/$id.desktop" || fail "desktop entry"
+appstreamcli validate --no-net "$work/prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo"
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
+deb=("$work"/package/*.deb)
+dpkg-deb -f "${deb[0]}" Depends | grep -q libqt6widgets6 || fail "no dependency on Qt Widgets"
+dpkg-deb --contents "${deb[0]}" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort \
+    > "$work/packaged"
+diff -u "$work/expected" "$work/packaged" || fail "the package holds other files"
+
+dpkg-deb -x "${deb[0]}" "$work/root"
+output="$(env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=offscreen QT_PLUGIN_PATH="$probes" \
+    XDG_CONFIG_HOME="$work/config" timeout 60 "$work/root/usr/bin/trasko" -plugin traskoprobe 2>&1)" \
+    || fail "the packaged program failed: $output"
+grep -q '^shown: Trasko .* visible=1' <<<"$output" || fail "no window: $output"
+echo "installed, packaged and started: ${deb[0]##*/}"
