@@ -11,8 +11,13 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +54,49 @@ public:
 
 private:
     QTimer m_timer;
+};
+
+// The desktop, on the private session bus the suite runs in: a notification service that keeps
+// every notification, and a task manager that keeps every launcher-entry update.
+class DesktopStandIn : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    bool listen()
+    {
+        const QString entry = QStringLiteral("com.canonical.Unity.LauncherEntry");
+        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "stand-in");
+        return m_bus.registerService(QStringLiteral("org.freedesktop.Notifications")) &&
+               m_bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this,
+                                    QDBusConnection::ExportScriptableSlots) &&
+               m_bus.connect({}, {}, entry, "Update", this, SLOT(update(QString, QVariantMap)));
+    }
+    // "summary: body", each checked to name the program and its desktop entry.
+    QStringList notes;
+    // "progress visible" per update, for the program's own desktop entry only.
+    QStringList progress;
+
+public slots:
+    Q_SCRIPTABLE uint Notify(const QString &app, uint, const QString &icon, const QString &summary,
+                             const QString &body, const QStringList &, const QVariantMap &hints,
+                             int)
+    {
+        const bool ours = app == Identity::Application && icon == Identity::DesktopId &&
+                          hints.value("desktop-entry") == Identity::DesktopId;
+        notes.append(ours ? summary + QStringLiteral(": ") + body : QStringLiteral("unnamed"));
+        return uint(notes.size());
+    }
+    void update(const QString &uri, const QVariantMap &properties)
+    {
+        if (uri == QStringLiteral("application://%1.desktop").arg(Identity::DesktopId))
+            progress.append(QString::number(properties.value("progress").toDouble()) +
+                            (properties.value("progress-visible").toBool() ? " shown" : " hidden"));
+    }
+
+private:
+    QDBusConnection m_bus{QString()};
 };
 
 int threadCount()
@@ -95,6 +143,7 @@ private:
     // The fields are read-only to a person; the folder choosers are their only other writers.
     void startThroughButton(const QString &source, const QString &target);
     bool waitUntilIdle() const;
+    bool desktopHeardAll() const;
     QStandardItemModel *model() const { return m_window->m_errorModel; }
     QList<int> ticks() const;
     QString leftHalfWritten(const QString &target) const;
@@ -104,6 +153,10 @@ private:
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<MainWindow> m_window;
     MainWindowForm *m_form = nullptr;
+    // Run under a private session bus (dbus-run-session), the suite listens as the desktop;
+    // run without one, it checks that the window behaves the same and prints nothing.
+    bool m_onBus = false;
+    DesktopStandIn m_desktop;
 };
 
 void TestController::initTestCase()
@@ -111,6 +164,8 @@ void TestController::initTestCase()
     QVERIFY(m_home.isValid());
     const QString file = useOwnSettingsHome(m_home.path());
     QVERIFY2(file.startsWith(m_home.path()), qPrintable("settings in a shared store: " + file));
+    m_onBus = qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+    QVERIFY2(!m_onBus || m_desktop.listen(), "the stand-in desktop could not join the bus");
 
     // Big enough that a job clicked into a pause, a cancel or a close is still copying: the
     // big files sit in a sub-folder, walked before the root's own file, and a small file in a
@@ -125,6 +180,12 @@ void TestController::initTestCase()
 
 void TestController::init()
 {
+    // Whatever the desktop offers or lacks, the window prints nothing of its own; the offscreen
+    // platform's note on size hints is the platform's.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^(?!This plugin does not support)")));
+    QVERIFY(desktopHeardAll()); // nothing of an earlier test's may arrive in this one
+    m_desktop.notes.clear();
+    m_desktop.progress.clear();
     programSettings().clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
@@ -149,6 +210,19 @@ bool TestController::waitUntilIdle() const
 {
     return QTest::qWaitFor([this] { return !m_window->m_processor; }, JobTimeoutMs) &&
            m_window->m_state == MainWindow::StateIdle;
+}
+
+// A ping travels behind everything the window has sent: once it is answered, the stand-in
+// desktop has heard all of it.
+bool TestController::desktopHeardAll() const
+{
+    if (!m_onBus)
+        return true;
+    const QDBusMessage ping = QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/",
+                                                             "org.freedesktop.DBus.Peer", "Ping");
+    QDBusPendingCallWatcher answer(QDBusConnection::sessionBus().asyncCall(ping));
+    QSignalSpy answered(&answer, &QDBusPendingCallWatcher::finished);
+    return answer.isFinished() || answered.wait(10000);
 }
 
 QList<int> TestController::ticks() const
@@ -417,6 +491,13 @@ void TestController::cancelledJobHidesFailures()
     QCOMPARE(m_form->labelStatus->text(), QStringLiteral("Operation cancelled"));
     QCOMPARE(m_form->tabWidget->currentIndex(), 0);
     QCOMPARE(model()->rowCount(), 0);
+    if (m_onBus) {
+        QVERIFY(desktopHeardAll());
+        QCOMPARE(m_desktop.notes.size(), 1);
+        QVERIFY2(m_desktop.notes.first().contains(
+                     QRegularExpression("^Operation cancelled: [12] files? processed, 1 failed$")),
+                 qPrintable(m_desktop.notes.first()));
+    }
 }
 
 void TestController::closingMidJob_data()
@@ -463,7 +544,8 @@ void TestController::infoAfterTheLastFile_data()
     QTest::addColumn<QString>("remaining");
     QTest::newRow("three files") << QList<int>{1536, 1000, 512} << "3 files (2.98 KB)" << 100
                                  << "0 seconds";
-    QTest::newRow("only empty files") << QList<int>{0, 0} << "2 files (0 Bytes)" << 0 << "Unknown";
+    QTest::newRow("only empty files")
+        << QList<int>{0, 0} << "2 files (0 Bytes)" << 0 << "0 seconds";
     QTest::newRow("nothing to copy") << QList<int>{} << "0 files (0 Bytes)" << 0 << "Unknown";
 }
 
@@ -490,6 +572,15 @@ void TestController::infoAfterTheLastFile()
     QVERIFY(waitUntilIdle());
     QCOMPARE(m_form->progressBarTotal->value(), 0);
     QCOMPARE(m_form->labelTotal->text(), counts); // kept until the next job's first tick
+    // The window was never shown, so never active: the desktop hears how the job ended, and
+    // the task bar's progress goes with the job.
+    if (m_onBus) {
+        QTRY_COMPARE(m_desktop.notes, QStringList(QStringLiteral("Operation complete: %1 files "
+                                                                 "processed, 0 failed")
+                                                      .arg(sizes.size())));
+        QTRY_COMPARE(m_desktop.progress,
+                     QStringList({QString::number(bar / 100) + " shown", "0 hidden"}));
+    }
 }
 
 void TestController::infoAboveFourGiB()
@@ -573,12 +664,23 @@ void TestController::failuresListedAndRetried()
 
 void TestController::copyErrorsPageBetweenJobs()
 {
-    QVERIFY(writeFile(path("src/a.txt"), "a"));
-    QVERIFY(QDir().mkpath(path("dst/a.txt/keep")));
+    // A destination folder nobody may write in, not even root: the system refuses the file.
+    QVERIFY(writeFile(path("src/locked/a.txt"), "a") && QDir().mkpath(path("dst/locked")));
+    QCOMPARE(QProcess::execute("chattr", {"+i", path("dst/locked")}), 0);
+    Cleanup cleanup;
+    cleanup.add([this] { QProcess::execute("chattr", {"-i", path("dst/locked")}); });
     m_window->showAndFit();
-    m_form->radioButtonOverwriteAll->click();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
     startThroughButton(path("src"), path("dst"));
     QVERIFY(waitUntilIdle());
+    QCOMPARE(model()->rowCount(), 1);
+    // The row's tooltip is the system's own reason.
+    const QString reason = m_window->m_failures.value(0).reason();
+    QCOMPARE(model()->index(0, 0).data(Qt::ToolTipRole).toString(), reason);
+    QEXPECT_FAIL("", "the engine does not yet keep the system's reason", Continue);
+    QVERIFY2(!reason.isEmpty(), "a refused file without the system's reason");
+    QVERIFY(desktopHeardAll());
+    QVERIFY2(m_desktop.notes.isEmpty(), "a job in the active window was announced");
     m_form->buttonSelectAll->click();
     m_form->buttonCancelRetry->click();
     QCOMPARE(m_form->tabWidget->currentIndex(), 0);

@@ -4,8 +4,12 @@
 #include "app/identity.h"
 #include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
+#include "ui/remainingtime.h"
 #include "ui_mainwindow.h"
 
+#include <QAccessible>
+#include <QClipboard>
+#include <QHeaderView>
 #include <QImageReader>
 #include <QStandardItemModel>
 #include <QTabBar>
@@ -13,6 +17,65 @@
 #include <QTest>
 
 #include <memory>
+
+namespace {
+
+struct Tick
+{
+    std::optional<quint32> estimate;
+    double secondsLeft; // the truth
+};
+
+// Replays a job of these files at a fixed cost per file and per byte, as the window's half-second
+// ticks see it, and feeds each tick's counters to the estimate.
+QList<Tick> replay(const QList<quint64> &sizes, double msPerFile, double bytesPerMs)
+{
+    quint64 allBytes = 0;
+    double duration = 0;
+    for (const quint64 size : sizes) {
+        allBytes += size;
+        duration += msPerFile + double(size) / bytesPerMs;
+    }
+    RemainingTime estimate;
+    QList<Tick> ticks;
+    for (double now = 500; now < duration + 500; now += 500) {
+        RemainingTime::Sample sample{qint64(now), 0, quint64(sizes.size()), 0, allBytes};
+        double start = 0;
+        for (const quint64 size : sizes) {
+            const double end = start + msPerFile + double(size) / bytesPerMs;
+            sample.filesDone += end <= now ? 1 : 0;
+            sample.bytesDone +=
+                end <= now
+                    ? size
+                    : quint64(qBound(0.0, now - start, double(size) / bytesPerMs) * bytesPerMs);
+            start = end;
+        }
+        ticks.append({estimate.update(sample), std::max(0.0, (duration - now) / 1000)});
+    }
+    return ticks;
+}
+
+QString accessibleText(QWidget *widget, QAccessible::Text text = QAccessible::Name)
+{
+    return QAccessible::queryAccessibleInterface(widget)->text(text);
+}
+
+// The object names that Tab visits from the focus widget on, until it comes back.
+QStringList tabCycle(QWidget *first)
+{
+    first->setFocus();
+    QStringList seen;
+    for (QWidget *focus = first; seen.size() < 30;) {
+        seen.append(focus->objectName());
+        QTest::keyClick(focus, Qt::Key_Tab);
+        focus = QApplication::focusWidget();
+        if (focus == first)
+            break;
+    }
+    return seen;
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -29,6 +92,12 @@ private slots:
     void formatSize();
     void formatDuration_data();
     void formatDuration();
+    void remainingTime_data();
+    void remainingTime();
+    void remainingTimeEdges();
+
+    void accessibleNamesAndTabOrder();
+    void failureListCopiesAndSorts();
 
 private:
     QTemporaryDir m_home;
@@ -170,6 +239,120 @@ void TestMainWindow::formatDuration()
     QFETCH(quint32, seconds);
     QFETCH(QString, text);
     QCOMPARE(MainWindow::formatDuration(seconds), text);
+}
+
+void TestMainWindow::remainingTime_data()
+{
+    QTest::addColumn<QList<quint64>>("sizes");
+    // From this second on the estimate is within half and twice the truth (plus a second).
+    QTest::addColumn<double>("closeFrom");
+    const QList<quint64> big(4, 512 << 20);
+    const QList<quint64> small(40000, 4096);
+    QTest::newRow("large files first, then a small-file tail") << big + small << 4.5;
+    QTest::newRow("small files first, then large ones") << small + big << 5.0;
+    QTest::newRow("one large file") << QList<quint64>{2ULL << 30} << 0.5;
+    QTest::newRow("even files") << QList<quint64>(1000, 1 << 20) << 0.5;
+}
+
+void TestMainWindow::remainingTime()
+{
+    QFETCH(QList<quint64>, sizes);
+    QFETCH(double, closeFrom);
+    // 500 bytes a millisecond and a tenth of a millisecond a file: a fast local disk.
+    const QList<Tick> ticks = replay(sizes, 0.1, 500 * 1024);
+    for (int i = 0; i < ticks.size(); ++i) {
+        const auto [estimate, truth] = ticks.at(i);
+        const double second = (i + 1) / 2.0;
+        const QString seen = QStringLiteral("at %1 s: %2 s estimated, %3 s left")
+                                 .arg(second)
+                                 .arg(estimate ? qint64(*estimate) : -1)
+                                 .arg(truth);
+        QVERIFY2(estimate.has_value(), qPrintable(seen));
+        QVERIFY2(truth == 0 ? *estimate == 0 : *estimate > 0, qPrintable(seen));
+        if (second >= closeFrom)
+            QVERIFY2(*estimate >= truth / 2 - 1 && *estimate <= truth * 2 + 1, qPrintable(seen));
+    }
+}
+
+void TestMainWindow::remainingTimeEdges()
+{
+    const auto once = [](RemainingTime::Sample sample) { return RemainingTime().update(sample); };
+    QVERIFY2(!once({0, 0, 0, 0, 0}), "a job with nothing to do has no time left to tell");
+    QVERIFY2(!once({3000, 0, 40, 0, 1 << 20}), "nothing done yet: no estimate");
+    QCOMPARE(once({250, 0, 1, 1999000, 2000000}), 1u); // a quarter second in: never 0 seconds
+    // A file that grew after it was counted: bytes past the total, files still to come.
+    QCOMPARE(once({4000, 2, 4, 5000, 4000}), 4u);
+    // A pause: the job's clock stands still, and samples taken meanwhile change nothing.
+    RemainingTime paused;
+    RemainingTime straight;
+    for (const qint64 ms : {1000, 2000, 2000, 2000, 3000})
+        paused.update({ms, quint64(ms / 100), 100, quint64(ms) << 10, 100 << 20});
+    for (const qint64 ms : {1000, 2000, 3000})
+        straight.update({ms, quint64(ms / 100), 100, quint64(ms) << 10, 100 << 20});
+    QCOMPARE(paused.update({4000, 40, 100, 40960, 100 << 20}),
+             straight.update({4000, 40, 100, 40960, 100 << 20}));
+}
+
+void TestMainWindow::accessibleNamesAndTabOrder()
+{
+    QCOMPARE(accessibleText(m_form->buttonSource), QStringLiteral("Choose source folder"));
+    QCOMPARE(accessibleText(m_form->buttonTarget), QStringLiteral("Choose destination folder"));
+    for (QWidget *unnamed : std::initializer_list<QWidget *>{
+             m_form->lineEditSource, m_form->lineEditTarget, m_form->progressBarTotal,
+             m_form->progressBarFile, m_form->treeView})
+        QVERIFY2(!accessibleText(unnamed).isEmpty(), qPrintable(unnamed->objectName()));
+    QVERIFY(accessibleText(m_form->progressBarTotal) != accessibleText(m_form->progressBarFile));
+    QVERIFY(!accessibleText(m_form->treeView, QAccessible::Description).isEmpty());
+    m_window->hideInfoPanel();
+    QCOMPARE(accessibleText(m_form->buttonInfo), QStringLiteral("Show copy details"));
+    m_window->showInfoPanel();
+    QCOMPARE(accessibleText(m_form->buttonInfo), QStringLiteral("Hide copy details"));
+
+    QApplication::setActiveWindow(m_window.get());
+    QCOMPARE(tabCycle(m_form->lineEditSource),
+             QStringList({"lineEditSource", "buttonSource", "lineEditTarget", "buttonTarget",
+                          "radioButtonOverwriteNone", "checkBoxSubFolders", "checkBoxHidden",
+                          "buttonStart", "buttonCancel", "buttonInfo"}));
+    m_window->showCopyErrors({CopyError(QStringLiteral("/a"), SourceReadError)});
+    QCOMPARE(tabCycle(m_form->treeView),
+             QStringList({"treeView", "buttonSelectAll", "buttonDeselectAll", "buttonRetry",
+                          "buttonCancelRetry"}));
+}
+
+void TestMainWindow::failureListCopiesAndSorts()
+{
+    m_window->showCopyErrors(
+        {{QStringLiteral("/src/b"), SourceReadError, "Input/output error"},
+         {QStringLiteral("/src/a"), TargetWriteError, "No space left on device"}});
+    QTreeView *view = m_form->treeView;
+    const QAbstractItemModel *model = view->model();
+    QHeaderView *header = view->header();
+    QVERIFY2(header->sortIndicatorSection() < 0, "a sort arrow over rows in failure order");
+    QCOMPARE(model->index(0, 0).data(Qt::ToolTipRole).toString(), "Input/output error");
+    QCOMPARE(model->index(1, 1).data(Qt::ToolTipRole).toString(), "No space left on device");
+
+    // Select All ticks and selects nothing; Ctrl+C and the menu's Copy copy the selected rows.
+    m_form->buttonSelectAll->click();
+    QVERIFY(view->selectionModel()->selectedRows().isEmpty());
+    view->selectAll();
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             "/src/b\tSource file could not be read\tInput/output error\n"
+             "/src/a\tTarget file could not be written\tNo space left on device\n");
+    QCOMPARE(view->contextMenuPolicy(), Qt::ActionsContextMenu);
+    view->selectionModel()->select(model->index(1, 0),
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->actions().value(0)->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             "/src/a\tTarget file could not be written\tNo space left on device\n");
+
+    // Either column sorts, and then the arrow shows it.
+    for (const int column : {0, 1}) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 5, 5));
+        QCOMPARE(header->sortIndicatorSection(), column);
+        QCOMPARE(model->index(0, 0).data().toString(), column == 0 ? "/src/a" : "/src/b");
+    }
 }
 
 QTEST_MAIN(TestMainWindow)
