@@ -1,6 +1,6 @@
-// The glass frame against the stand-in window manager library. TRASKO_GLASS_STANDIN names
-// the library situation this process runs in: "none" (no library on the path), "full", or
-// the one function the stand-in lacks ("extend", "blur", "color", "composition").
+// The glass frame against stand-ins for the window manager library. TRASKO_GLASS_STANDIN names
+// the library situation this process runs in: "none" (no library on the path), "full", or the
+// one function the stand-in lacks ("extend", "blur", "color", "composition").
 
 #include "glass/dwmtypes.h"
 #include "glass/glassframe.h"
@@ -43,14 +43,21 @@ struct NativeEventAccess : QWidget
     using QWidget::nativeEvent;
 };
 
-// Hands the notifier one message; true when it claimed it, which it never should.
+// Hands the notifier one message (none at all when message is 0); true when it claimed it,
+// which it never should.
 bool deliver(const QByteArray &eventType, unsigned int message, qintptr *result)
 {
     WindowNotifier *notifier = notifiers().value(0);
     Dwm::MSG msg{};
     msg.hwnd = reinterpret_cast<Dwm::HWND>(notifier->internalWinId());
     msg.message = message;
-    return (notifier->*&NativeEventAccess::nativeEvent)(eventType, &msg, result);
+    return (notifier->*&NativeEventAccess::nativeEvent)(eventType, message ? &msg : nullptr,
+                                                        result);
+}
+
+Dwm::HWND handleOf(const QWidget &widget)
+{
+    return reinterpret_cast<Dwm::HWND>(widget.internalWinId());
 }
 
 StandinState *standin()
@@ -60,54 +67,17 @@ StandinState *standin()
     return state ? state() : nullptr;
 }
 
-Dwm::HWND handleOf(const QWidget &widget)
-{
-    return reinterpret_cast<Dwm::HWND>(widget.internalWinId());
-}
-
 } // namespace
-
-// No window manager library at all: the glass frame is simply absent.
-class TestWithoutLibrary : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void everyOperationFailsAndLeavesTheWidgetAlone()
-    {
-        QVERIFY2(!QLibrary(QStringLiteral("dwmapi")).load(), "a dwmapi library is on the path");
-        QWidget widget;
-        QVERIFY(!GlassFrame::compositionEnabled());
-        QVERIFY(!GlassFrame::extendFrame(&widget, -1, -1, -1, -1));
-        QVERIFY(!GlassFrame::enableBlurBehind(&widget, true));
-        QCOMPARE(GlassFrame::colorizationColor(), FallbackWindowColor);
-        QVERIFY(!widget.testAttribute(Qt::WA_TranslucentBackground));
-        QVERIFY2(widget.internalWinId() == 0, "a native window was made for nothing");
-
-        MainWindow window;
-        QVERIFY(!window.testAttribute(Qt::WA_TranslucentBackground));
-        QCOMPARE(window.contentsMargins(), QMainWindow().contentsMargins());
-        QVERIFY2(notifiers().isEmpty(), "a notifier exists although nothing got glass");
-    }
-};
 
 // The full stand-in: every branch that depends on what the library answers.
 class TestWithStandin : public QObject
 {
     Q_OBJECT
 
-private:
-    StandinState *m_state = nullptr;
-
 private slots:
-    void initTestCase()
-    {
-        m_state = standin();
-        QVERIFY2(m_state, "the stand-in library is not on the path");
-    }
-
     void init()
     {
+        QVERIFY2(m_state, "the stand-in library is not on the path");
         *m_state = StandinState{};
         m_state->compositionOn = 1;
         m_state->writeOutputs = true;
@@ -125,30 +95,25 @@ private slots:
         QVERIFY2(notifiers().isEmpty(), "a failed call created the notifier");
     }
 
-    void compositionEnabled_data()
-    {
-        QTest::addColumn<int>("result");
-        QTest::addColumn<int>("flag");
-        QTest::addColumn<bool>("writes");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("on") << int(StandinOk) << 1 << true << true;
-        QTest::newRow("off") << int(StandinOk) << 0 << true << false;
-        QTest::newRow("other success code") << int(StandinFalse) << 1 << true << true;
-        QTest::newRow("failure with the flag set") << int(StandinFail) << 1 << true << false;
-        // The flag must start false: a library may report success without writing it.
-        QTest::newRow("success, flag unwritten") << int(StandinOk) << 1 << false << false;
-    }
-
     void compositionEnabled()
     {
-        QFETCH(int, result);
-        QFETCH(int, flag);
-        QFETCH(bool, writes);
-        m_state->composition.result = result;
-        m_state->compositionOn = flag;
-        m_state->writeOutputs = writes;
-        QTEST(GlassFrame::compositionEnabled(), "expected");
-        QCOMPARE(m_state->composition.count, 1);
+        struct Case
+        {
+            Dwm::HRESULT result;
+            Dwm::BOOL flag;
+            bool writes; // false: the library reports without writing the flag, which must then
+                         // read as off
+            bool expected;
+        };
+        for (const Case &c : {Case{StandinOk, 1, true, true}, Case{StandinOk, 0, true, false},
+                              Case{StandinFalse, 1, true, true}, Case{StandinFail, 1, true, false},
+                              Case{StandinOk, 1, false, false}}) {
+            m_state->composition.result = c.result;
+            m_state->compositionOn = c.flag;
+            m_state->writeOutputs = c.writes;
+            QVERIFY2(GlassFrame::compositionEnabled() == c.expected,
+                     qPrintable(QString::number(c.result)));
+        }
     }
 
     void extendFrameFollowsTheOutcome()
@@ -165,76 +130,51 @@ private slots:
         m_state->extend.result = StandinFail;
         QVERIFY(!GlassFrame::extendFrame(&widget, -1, -1, -1, -1));
         QVERIFY2(!widget.testAttribute(Qt::WA_TranslucentBackground), "left half glass");
-        QCOMPARE(timesListed(&widget), 1);
-
         m_state->extend.result = StandinFalse;
         QVERIFY(GlassFrame::extendFrame(&widget, -1, -1, -1, -1));
         QCOMPARE(timesListed(&widget), 2);
         // One hidden native top-level window serves every widget.
-        const QList<WindowNotifier *> found = notifiers();
-        QCOMPARE(found.size(), 1);
-        QVERIFY(!found.first()->isVisible() && found.first()->internalWinId() != 0);
-    }
-
-    void enableBlurBehind_data()
-    {
-        QTest::addColumn<bool>("enable");
-        QTest::addColumn<int>("result");
-        QTest::newRow("enable, success") << true << int(StandinOk);
-        QTest::newRow("enable, failure") << true << int(StandinFail);
-        QTest::newRow("disable, success") << false << int(StandinOk);
+        QCOMPARE(notifiers().size(), 1);
+        QVERIFY(!notifiers().first()->isVisible() && notifiers().first()->internalWinId() != 0);
     }
 
     void enableBlurBehind()
     {
-        QFETCH(bool, enable);
-        QFETCH(int, result);
-        m_state->blur.result = result;
-        QWidget widget;
-        widget.setAttribute(Qt::WA_TranslucentBackground, !enable);
-        widget.setAttribute(Qt::WA_NoSystemBackground, !enable);
-        // The attributes must be in place before the library is called.
-        struct Seen
-        {
-            QWidget *widget;
-            bool ready = false;
-        } seen{&widget};
-        m_state->hook = [](void *context) {
-            auto *s = static_cast<Seen *>(context);
-            const bool enable = s->widget->testAttribute(Qt::WA_TranslucentBackground);
-            s->ready = enable == s->widget->testAttribute(Qt::WA_NoSystemBackground);
+        // The attributes must be in place when the library is called.
+        static QWidget *target = nullptr;
+        static bool readyInCall = false;
+        m_state->hook = [](void *enable) {
+            const bool on = *static_cast<bool *>(enable);
+            readyInCall = target->testAttribute(Qt::WA_TranslucentBackground) == on &&
+                          target->testAttribute(Qt::WA_NoSystemBackground) == on;
         };
-        m_state->hookContext = &seen;
-        QCOMPARE(GlassFrame::enableBlurBehind(&widget, enable), result >= 0);
+        for (bool enable : {true, false}) {
+            for (const Dwm::HRESULT result : {StandinOk, StandinFail}) {
+                m_state->blur.result = result;
+                m_state->hookContext = &enable;
+                QWidget widget;
+                target = &widget;
+                widget.setAttribute(Qt::WA_TranslucentBackground, !enable);
+                widget.setAttribute(Qt::WA_NoSystemBackground, !enable);
+                QCOMPARE(GlassFrame::enableBlurBehind(&widget, enable), result == StandinOk);
+                QVERIFY2(readyInCall, "the attributes were set after the library call");
+                QCOMPARE(m_state->blur.hwnd, handleOf(widget));
+                QVERIFY(m_state->blurBehind.dwFlags == Dwm::BlurBehindEnable &&
+                        m_state->blurBehind.fEnable == (enable ? 1 : 0));
+                QCOMPARE(timesListed(&widget), result == StandinOk ? 1 : 0);
+            }
+        }
         m_state->hook = nullptr;
-
-        QVERIFY2(seen.ready, "the attributes were set after the library call");
-        QCOMPARE(widget.testAttribute(Qt::WA_TranslucentBackground), enable);
-        QCOMPARE(m_state->blur.hwnd, handleOf(widget));
-        QCOMPARE(m_state->blurBehind.dwFlags, Dwm::BlurBehindEnable);
-        QCOMPARE(m_state->blurBehind.fEnable, enable ? 1 : 0);
-        QVERIFY(!m_state->blurBehind.hRgnBlur && !m_state->blurBehind.fTransitionOnMaximized);
-        QCOMPARE(timesListed(&widget), result >= 0 ? 1 : 0);
-    }
-
-    void colorizationColor_data()
-    {
-        QTest::addColumn<quint32>("value");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QColor>("expected");
-        QTest::newRow("translucent") << 0x80123456u << int(StandinOk) << QColor(0x12, 0x34, 0x56);
-        QTest::newRow("zero alpha") << 0x00abcdefu << int(StandinOk) << QColor(0xab, 0xcd, 0xef);
-        QTest::newRow("failure") << 0x80123456u << int(StandinFail) << FallbackWindowColor;
     }
 
     void colorizationColor()
     {
-        QFETCH(quint32, value);
-        QFETCH(int, result);
-        m_state->colorValue = value;
-        m_state->color.result = result;
-        QTEST(GlassFrame::colorizationColor(), "expected");
+        // The value is 0xAARRGGBB: its alpha goes, and a failure leaves the window colour.
+        m_state->colorValue = 0x80123456u;
+        QCOMPARE(GlassFrame::colorizationColor(), QColor(0x12, 0x34, 0x56));
         QVERIFY2(m_state->colorOnEntry == 0 && m_state->opaqueOnEntry == 0, "outputs unset");
+        m_state->color.result = StandinFail;
+        QCOMPARE(GlassFrame::colorizationColor(), FallbackWindowColor);
     }
 
     void compositionChangeFollowsNewState()
@@ -247,42 +187,23 @@ private slots:
         widget.show();
         QVERIFY(QTest::qWaitForWindowExposed(&widget));
         widget.installEventFilter(this);
-
+        qintptr result = 4711;
         for (const bool on : {false, true, false}) {
             m_state->compositionOn = on ? 1 : 0;
-            const int asked = m_state->composition.count;
-            const int before = m_paints;
-            qintptr result = 4711;
+            const int paints = m_paints;
             QVERIFY2(!deliver("windows_generic_MSG", Dwm::CompositionChangedMessage, &result),
                      "the handler claimed the message");
-            QCOMPARE(result, qintptr(4711));
-            QCOMPARE(m_state->composition.count, asked + 1);
             QCOMPARE(widget.testAttribute(Qt::WA_NoSystemBackground), on);
             QVERIFY(widget.testAttribute(Qt::WA_TranslucentBackground));
-            QTRY_VERIFY2(m_paints > before, "no repaint was scheduled");
+            QTRY_VERIFY2(m_paints > paints, "no repaint was scheduled");
         }
-    }
-
-    void otherMessagesPassUntouched_data()
-    {
-        QTest::addColumn<QByteArray>("eventType");
-        QTest::addColumn<unsigned int>("message");
-        QTest::newRow("another message") << QByteArray("windows_generic_MSG") << 0x0005u;
-        QTest::newRow("X11 event")
-            << QByteArray("xcb_generic_event_t") << Dwm::CompositionChangedMessage;
-    }
-
-    void otherMessagesPassUntouched()
-    {
-        QFETCH(QByteArray, eventType);
-        QFETCH(unsigned int, message);
+        // Other messages, other platforms' events and no message at all pass untouched.
         const int asked = m_state->composition.count;
-        qintptr result = 99;
-        QVERIFY(!deliver(eventType, message, &result));
-        const auto hook = &NativeEventAccess::nativeEvent;
-        QVERIFY(!(notifiers().value(0)->*hook)("windows_generic_MSG", nullptr, &result));
-        QCOMPARE(result, qintptr(99));
+        QVERIFY(!deliver("windows_generic_MSG", 0x0005u, &result));
+        QVERIFY(!deliver("xcb_generic_event_t", Dwm::CompositionChangedMessage, &result));
+        QVERIFY(!deliver("windows_generic_MSG", 0, &result));
         QCOMPARE(m_state->composition.count, asked);
+        QCOMPARE(result, qintptr(4711));
     }
 
     void mainWindowGetsGlassOnlyWithComposition()
@@ -306,52 +227,59 @@ protected:
     }
 
 private:
+    StandinState *m_state = standin();
     int m_paints = 0;
 };
 
-// A stand-in lacking one function: only the operation that needs it fails, cleanly.
-class TestLackingFunction : public QObject
+// No library, or a stand-in lacking one function: only what needs the missing part fails,
+// cleanly, and leaves the widget alone. Without the marker function, composition, the library
+// counts as absent.
+class TestWithoutAFunction : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TestLackingFunction(QByteArray lacking) : m_lacking(std::move(lacking)) {}
-
-private:
-    QByteArray m_lacking;
+    explicit TestWithoutAFunction(QByteArray lacking) : m_lacking(std::move(lacking)) {}
 
 private slots:
     void operationsFailOnlyWhereTheirFunctionIsMissing()
     {
         StandinState *state = standin();
-        QVERIFY2(state, "the stand-in library is not on the path");
-        state->colorValue = 0xff112233u;
-        // Without the marker function the library counts as absent, present or not.
-        const bool none = m_lacking == "composition";
+        QVERIFY2((m_lacking == "none") == !state,
+                 "the library on the path is not the expected one");
+        if (state)
+            state->colorValue = 0xff112233u;
+        const bool none = m_lacking == "none" || m_lacking == "composition";
         QWidget glass;
         QWidget blurred;
         glass.setAttribute(Qt::WA_TranslucentBackground, true);
-
         QCOMPARE(GlassFrame::compositionEnabled(), !none);
         QCOMPARE(GlassFrame::extendFrame(&glass, -1, -1, -1, -1), !none && m_lacking != "extend");
         QCOMPARE(GlassFrame::enableBlurBehind(&blurred, true), !none && m_lacking != "blur");
         QCOMPARE(GlassFrame::colorizationColor(),
                  none || m_lacking == "color" ? FallbackWindowColor : QColor(0x11, 0x22, 0x33));
         if (none || m_lacking == "extend")
-            QVERIFY2(glass.testAttribute(Qt::WA_TranslucentBackground), "a widget was touched");
+            QVERIFY2(glass.testAttribute(Qt::WA_TranslucentBackground) &&
+                         glass.internalWinId() == 0,
+                     "a widget was touched although its function is missing");
         if (none || m_lacking == "blur")
             QVERIFY(!blurred.testAttribute(Qt::WA_TranslucentBackground));
-        if (none)
-            QVERIFY(state->extend.count == 0 && state->blur.count == 0 && notifiers().isEmpty());
+        if (none) {
+            QVERIFY(!state || (state->extend.count == 0 && state->blur.count == 0));
+            MainWindow window;
+            QCOMPARE(window.contentsMargins(), QMainWindow().contentsMargins());
+            QVERIFY2(notifiers().isEmpty(), "a notifier exists although nothing got glass");
+        }
     }
+
+private:
+    QByteArray m_lacking;
 };
 
 int main(int argc, char *argv[])
 {
     // The main window reads its settings: from a home of this run's own, not a shared store.
     QTemporaryDir home;
-    if (!home.isValid())
-        return 2;
     useOwnSettingsHome(home.path());
     QApplication app(argc, argv);
     QPalette palette = QApplication::palette();
@@ -359,15 +287,11 @@ int main(int argc, char *argv[])
     QApplication::setPalette(palette);
 
     const QByteArray situation = qgetenv("TRASKO_GLASS_STANDIN");
-    if (situation.isEmpty() || situation == "none") {
-        TestWithoutLibrary test;
-        return QTest::qExec(&test, argc, argv);
-    }
     if (situation == "full") {
         TestWithStandin test;
         return QTest::qExec(&test, argc, argv);
     }
-    TestLackingFunction test(situation);
+    TestWithoutAFunction test(situation.isEmpty() ? QByteArray("none") : situation);
     return QTest::qExec(&test, argc, argv);
 }
 
