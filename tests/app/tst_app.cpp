@@ -20,8 +20,6 @@
 
 namespace {
 
-void markerHandler(int) {}
-
 using SignalHandler = void (*)(int);
 
 SignalHandler currentHandler(int signalNumber)
@@ -52,8 +50,7 @@ public:
                 QCoreApplication::applicationName(),    QCoreApplication::organizationDomain(),
                 QGuiApplication::desktopFileName(),     QCoreApplication::arguments().value(1)};
         if (step == StartupStep::WindowShown) {
-            // The loop must end by itself; should it not, the fallback ends it with a code the
-            // test rejects.
+            // The loop must end by itself; a fallback ends it with a code the test rejects.
             QTimer::singleShot(0, window, &QWidget::close);
             QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); });
         }
@@ -73,124 +70,91 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid()); // the window reads its settings at start-up
+        useOwnSettingsHome(m_home.path());
+    }
+
+    void init()
+    {
+        if (qstrcmp(QTest::currentTestFunction(), "startupOrder") != 0)
+            m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    }
+
     void cleanup() { m_application.reset(); }
-    void startupOrder();
-    void crashHandlerRestoresPreviousHandlers();
-    void crashReport_data();
-    void crashReport();
+    void startupOrder()
+    {
+        QByteArray program("trasko");
+        QByteArray extra("--not-an-option");
+        char *argv[] = {program.data(), extra.data(), nullptr};
+        int argc = 2;
+        RecordingObserver observer;
+        QCOMPARE(runApplication(argc, argv, &observer), 0);
+        QCOMPARE(observer.steps, QStringList({
+                                     "app - 0 -",       // application created
+                                     "app - 0 -",       // identity set, before the crash handler
+                                     "app handler 0 -", // crash handler ready
+                                     "app handler 0 -", // update checked, before any window
+                                     "app handler 1 -", // window built, not shown yet
+                                     "app handler 1 shown",
+                                     "app handler 1 -", // event loop ended by the close
+                                     "app handler 0 -", // window gone, the handler still there
+                                     "app - 0 -",       // handler gone, the application not yet
+                                 }));
+        QCOMPARE(QCoreApplication::instance(), nullptr);
+        QCOMPARE(observer.identity, QStringList({"1.0.1.1", "Quorvex", "Trasko", Identity::Domain,
+                                                 Identity::DesktopId, "--not-an-option"}));
+    }
+
+    void crashReport_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("signalName");
+        QTest::addColumn<QString>("function");
+        // The signal that ends the child; 0: exit code 42, from the handler ours hands over to.
+        QTest::addColumn<int>("deathSignal");
+        const auto row = [](const char *mode, const char *name, const char *function, int signal) {
+            QTest::newRow(mode) << QString(mode) << QString(name) << QString(function) << signal;
+        };
+        row("segv", "SIGSEGV", "crashByNullPointer", SIGSEGV);
+        row("abort", "SIGABRT", "crashByAbort", SIGABRT);
+        row("overflow", "SIGSEGV", "crashByRecursion", SIGSEGV); // needs a stack of its own
+        row("chain", "SIGSEGV", "crashByNullPointer", 0);
+    }
+
+    void crashReport()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, signalName);
+        QFETCH(QString, function);
+        QFETCH(int, deathSignal);
+
+        QTemporaryDir folder;
+        QProcess child;
+        child.setWorkingDirectory(folder.path());
+        child.start(QCoreApplication::applicationFilePath(), {"--crash", mode});
+        QVERIFY2(child.waitForFinished(30000), "the crashing child hangs");
+        const QString report = QString::fromLocal8Bit(child.readAllStandardError());
+        QCOMPARE(child.exitStatus(), deathSignal ? QProcess::CrashExit : QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), deathSignal ? deathSignal : 42);
+        QCOMPARE(report.count(QStringLiteral("Trasko crashed: ")), 1);
+        for (const QString &part : {"Trasko crashed: " + signalName, QStringLiteral("Backtrace:"),
+                                    function, QStringLiteral("End of crash report.")})
+            QVERIFY2(report.contains(part), qPrintable(report));
+        QVERIFY2(deathSignal || report.indexOf(QStringLiteral("previous handler ran")) >
+                                    report.indexOf(QStringLiteral("End of crash report.")),
+                 qPrintable(report));
+    }
 
 private:
     QTemporaryDir m_home;
-    // Start-up builds its own application object; the other tests borrow a plain one, so that
-    // child processes have an event dispatcher to report to.
+    // Start-up makes its own application; the crash tests borrow one for their child process.
     std::unique_ptr<QCoreApplication> m_application;
     int m_argc = 1;
     char m_name[8] = "tst_app";
     char *m_argv[2] = {m_name, nullptr};
 };
-
-void TestStartup::initTestCase()
-{
-    // The window reads its settings during start-up: from a home of this suite's own.
-    QVERIFY(m_home.isValid());
-    useOwnSettingsHome(m_home.path());
-}
-
-void TestStartup::init()
-{
-    if (qstrcmp(QTest::currentTestFunction(), "startupOrder") != 0)
-        m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
-}
-
-void TestStartup::startupOrder()
-{
-    QByteArray program("trasko");
-    QByteArray extra("--not-an-option");
-    char *argv[] = {program.data(), extra.data(), nullptr};
-    int argc = 2;
-    RecordingObserver observer;
-    QCOMPARE(runApplication(argc, argv, &observer), 0);
-    QCOMPARE(observer.steps, QStringList({
-                                 "app - 0 -",       // application created
-                                 "app - 0 -",       // identity set, before the crash handler
-                                 "app handler 0 -", // crash handler ready
-                                 "app handler 0 -", // update checked, before any window
-                                 "app handler 1 -", // window built, not shown yet
-                                 "app handler 1 shown",
-                                 "app handler 1 -", // event loop ended by the close
-                                 "app handler 0 -", // window gone, the handler still there
-                                 "app - 0 -",       // handler gone, the application not yet
-                             }));
-    QCOMPARE(QCoreApplication::instance(), nullptr);
-    QCOMPARE(observer.identity, QStringList({"1.0.1.1", "Quorvex", "Trasko", Identity::Domain,
-                                             Identity::DesktopId, "--not-an-option"}));
-}
-
-void TestStartup::crashHandlerRestoresPreviousHandlers()
-{
-    const int signalNumbers[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-    struct sigaction saved[5] = {};
-    for (int i = 0; i < 5; ++i) {
-        sigaction(signalNumbers[i], nullptr, &saved[i]);
-        std::signal(signalNumbers[i], markerHandler);
-    }
-    {
-        Quorvex::ExceptionHandler handler;
-        QVERIFY(handler.initExceptionHandler());
-        for (const int number : signalNumbers)
-            QVERIFY2(currentHandler(number) != markerHandler, qPrintable(QString::number(number)));
-        Quorvex::ExceptionHandler second;
-        QVERIFY2(!second.initExceptionHandler(), "two handlers would fight over the signals");
-    }
-    for (int i = 0; i < 5; ++i) {
-        const bool restored = currentHandler(signalNumbers[i]) == markerHandler;
-        sigaction(signalNumbers[i], &saved[i], nullptr);
-        QVERIFY2(restored, qPrintable(QString::number(signalNumbers[i])));
-    }
-}
-
-void TestStartup::crashReport_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<QString>("signalName");
-    QTest::addColumn<QString>("function");
-    // The signal that ends the child; 0 when it ends by exit code 42, from the handler that was
-    // in place before ours and that ours hands over to.
-    QTest::addColumn<int>("deathSignal");
-    const auto row = [](const char *mode, const char *name, const char *function, int signal) {
-        QTest::newRow(mode) << QString(mode) << QString(name) << QString(function) << signal;
-    };
-    row("segv", "SIGSEGV", "crashByNullPointer", SIGSEGV);
-    row("abort", "SIGABRT", "crashByAbort", SIGABRT);
-    row("overflow", "SIGSEGV", "crashByRecursion", SIGSEGV); // needs a stack of its own
-    row("chain", "SIGSEGV", "crashByNullPointer", 0);
-}
-
-void TestStartup::crashReport()
-{
-    QFETCH(QString, mode);
-    QFETCH(QString, signalName);
-    QFETCH(QString, function);
-    QFETCH(int, deathSignal);
-
-    QTemporaryDir folder;
-    QProcess child;
-    child.setWorkingDirectory(folder.path());
-    child.start(QCoreApplication::applicationFilePath(), {"--crash", mode});
-    QVERIFY2(child.waitForFinished(30000), "the crashing child hangs");
-    const QString report = QString::fromLocal8Bit(child.readAllStandardError());
-    QCOMPARE(child.exitStatus(), deathSignal ? QProcess::CrashExit : QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), deathSignal ? deathSignal : 42);
-    QCOMPARE(report.count(QStringLiteral("Trasko crashed: ")), 1);
-    for (const QString &part : {"Trasko crashed: " + signalName, QStringLiteral("Backtrace:"),
-                                function, QStringLiteral("End of crash report.")})
-        QVERIFY2(report.contains(part), qPrintable(report));
-    QVERIFY2(deathSignal || report.indexOf(QStringLiteral("previous handler ran")) >
-                                report.indexOf(QStringLiteral("End of crash report.")),
-             qPrintable(report));
-}
 
 // Kept out of line and exported so that the report's backtrace can name them; the operands are
 // volatile so that the compiler cannot see the crash coming and turn it into something else.
@@ -226,8 +190,7 @@ void previousHandler(int)
 }
 }
 
-// "tst_app --crash <mode>" is the child that crashes in the way the mode names, with the crash
-// handler installed; otherwise the suite runs.
+// "tst_app --crash <mode>" crashes as the mode says, with the crash handler installed.
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--crash") == 0) {

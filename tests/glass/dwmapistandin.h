@@ -18,14 +18,7 @@ struct StandinState
     Dwm::BOOL compositionOn;
     Dwm::DWORD colorValue;
     bool writeOutputs; // false: the functions leave their output arguments as they found them
-    // What the caller's output arguments held on entry, to prove they were initialised.
-    Dwm::BOOL enabledOnEntry, opaqueOnEntry;
-    Dwm::DWORD colorOnEntry;
     Dwm::MARGINS margins;
-    Dwm::DWM_BLURBEHIND blurBehind;
-    // Called from inside every function, so a test can look at the world mid-call.
-    void (*hook)(void *context);
-    void *hookContext;
 };
 
 using StandinStateFunction = StandinState *(*)();

@@ -3,7 +3,6 @@
 #include "app/identity.h"
 
 #include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
 
 QString useOwnSettingsHome(const QString &home)

@@ -3,16 +3,13 @@
 #include <QDeadlineTimer>
 #include <QThread>
 
-// Waits for what another thread brings about, without running the event loop: nothing queued
-// meanwhile (a finished job, a timer tick) is delivered. Conditions that the event loop itself
-// brings about are waited for with QTRY_* or QSignalSpy::wait instead.
+// Waits for another thread without running the event loop, so nothing queued meanwhile (a
+// finished job, a tick) is delivered. For what the event loop does, QTRY_* or QSignalSpy::wait.
 template <typename Condition> bool spinUntil(Condition condition, int timeoutMs = 20000)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
+    for (const QDeadlineTimer deadline(timeoutMs); !condition(); QThread::yieldCurrentThread()) {
         if (deadline.hasExpired())
             return false;
-        QThread::yieldCurrentThread();
     }
     return true;
 }
