@@ -105,7 +105,6 @@ private:
     RemainingTime m_remaining;
     DesktopAnnouncer m_announcer;
 
-    // The UI tests drive the private panel and button operations directly.
+    // The window suite drives the private operations and reads the state directly.
     friend class TestMainWindow;
-    friend class TestController;
 };
