@@ -15,7 +15,7 @@ packages=(
     rsync strace
     # The desktop side: a private session bus for the notification tests, the validators of
     # the desktop entry and the software-centre file, and the Debian package tools.
-    dbus desktop-file-utils appstream dpkg-dev file
+    dbus-daemon desktop-file-utils appstream dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

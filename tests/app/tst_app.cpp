@@ -114,13 +114,14 @@ private slots:
         QTest::addColumn<QString>("function");
         // The signal that ends the child; 0: exit code 42, from the handler ours hands over to.
         QTest::addColumn<int>("deathSignal");
-        const auto row = [](const char *mode, const char *name, const char *function, int signal) {
-            QTest::newRow(mode) << QString(mode) << QString(name) << QString(function) << signal;
+        const auto row = [](const char *row, const char *mode, const char *name, int signal) {
+            QTest::newRow(row) << QString(mode) << QString(name) << QString(row).section(u',', 0, 0)
+                               << signal;
         };
-        row("segv", "SIGSEGV", "crashByNullPointer", SIGSEGV);
-        row("abort", "SIGABRT", "crashByAbort", SIGABRT);
-        row("overflow", "SIGSEGV", "crashByRecursion", SIGSEGV); // needs a stack of its own
-        row("chain", "SIGSEGV", "crashByNullPointer", 0);
+        row("crashByNullPointer", "segv", "SIGSEGV", SIGSEGV);
+        row("crashByAbort", "abort", "SIGABRT", SIGABRT);
+        row("crashByRecursion", "overflow", "SIGSEGV", SIGSEGV); // reported from a stack of its own
+        row("crashByNullPointer, earlier handler", "chain", "SIGSEGV", 0);
     }
 
     void crashReport()

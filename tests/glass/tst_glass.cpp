@@ -72,9 +72,7 @@ private slots:
     void init()
     {
         QVERIFY2(m_state, "the stand-in library is not on the path");
-        *m_state = StandinState{};
-        m_state->compositionOn = 1;
-        m_state->writeOutputs = true;
+        *m_state = StandinState{{}, {}, {}, {}, /*compositionOn*/ 1, 0, /*writeOutputs*/ true, {}};
     }
 
     void compositionEnabled()
