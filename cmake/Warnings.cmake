@@ -8,3 +8,5 @@ else()
 endif()
 # Headers are included by folder: "engine/processor.h", "ui/mainwindow.h".
 target_include_directories(trasko_options INTERFACE ${PROJECT_SOURCE_DIR})
+# Generated headers, such as "app/identity.h", are included by folder too.
+target_include_directories(trasko_options INTERFACE ${PROJECT_BINARY_DIR}/generated)

@@ -13,6 +13,9 @@ packages=(
     e2fsprogs util-linux fiu-utils xvfb xauth
     # The benchmark compares against these and counts system calls.
     rsync strace
+    # The desktop side: a private session bus for the notification tests, the validators of
+    # the desktop entry and the software-centre file, and the Debian package tools.
+    dbus-daemon desktop-file-utils appstream dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,26 +1,35 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/identity.h"
 #include "engine/processor.h"
 #include "glass/glassframe.h"
 
-#include "ui/pathcheck.h"
+#include "engine/pathcheck.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 
-#include <limits>
+#include <algorithm>
 
 namespace {
 
+// Where a copy-errors row keeps the index of its failure record.
+constexpr int RecordRole = Qt::UserRole + 1;
+
 // Every read or write opens the store afresh, so nothing stale is ever held by the window.
-constexpr const char *settingsOrganisation = "Quorvex";
-constexpr const char *settingsApplication = "Trasko";
+QSettings openSettings()
+{
+    return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
+}
 
 } // namespace
 
@@ -41,6 +50,17 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_errorModel = createErrorModel();
     m_form->treeView->setModel(m_errorModel);
+    // Rows stand in failure order until a header is clicked: no sort arrow may claim otherwise.
+    m_form->treeView->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    // Rows can be selected, several at once, to be copied; ticking stays what Retry reads.
+    m_form->treeView->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_form->treeView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    auto *copy = new QAction(tr("Copy"), m_form->treeView);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, &MainWindow::copySelectedFailures);
+    m_form->treeView->addAction(copy);
+    m_form->treeView->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     m_processor = nullptr;
     m_state = StateIdle;
@@ -52,9 +72,9 @@ MainWindow::MainWindow(QWidget *parent)
     m_timer.setSingleShot(false);
     connect(&m_timer, &QTimer::timeout, this, &MainWindow::updateInfo);
 
-    const QSettings settings(settingsOrganisation, settingsApplication);
-    m_form->checkBoxSubFolders->setChecked(settings.value("subFolder", true).toBool());
-    m_form->checkBoxHidden->setChecked(settings.value("hidden", false).toBool());
+    const QSettings settings = openSettings();
+    m_form->checkBoxSubFolders->setChecked(settings.value(SettingsKey::SubFolder, true).toBool());
+    m_form->checkBoxHidden->setChecked(settings.value(SettingsKey::Hidden, false).toBool());
 }
 
 MainWindow::~MainWindow()
@@ -116,6 +136,8 @@ void MainWindow::setInfoPanel(bool panelShown, bool toggleShown)
     m_form->buttonInfo->setText(panelShown ? tr("Less Information") : tr("More Information"));
     m_form->buttonInfo->setIcon(QIcon(panelShown ? QStringLiteral(":/resources/less.png")
                                                  : QStringLiteral(":/resources/more.png")));
+    m_form->buttonInfo->setAccessibleName(panelShown ? tr("Hide copy details")
+                                                     : tr("Show copy details"));
     m_form->buttonInfo->setVisible(toggleShown);
     m_form->widgetInfo->setVisible(panelShown);
     fitToContents();
@@ -146,8 +168,7 @@ void MainWindow::on_buttonInfo_clicked()
         showInfoPanel();
     else
         hideInfoPanel();
-    QSettings settings(settingsOrganisation, settingsApplication);
-    settings.setValue("showInfo", open);
+    openSettings().setValue(SettingsKey::ShowInfo, open);
 }
 
 void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
@@ -189,15 +210,16 @@ OverwriteMode MainWindow::overwriteMode() const
 }
 
 void MainWindow::startJob(const QString &source, const QString &target,
-                          const QStringList &retryFiles)
+                          const QList<CopyError> &retry)
 {
     m_processor =
         new Processor(source, target, overwriteMode(), m_form->checkBoxSubFolders->isChecked(),
                       m_form->checkBoxHidden->isChecked());
     m_jobSource = source;
     m_jobTarget = target;
-    if (!retryFiles.isEmpty())
-        m_processor->setRetryFiles(retryFiles);
+    if (!retry.isEmpty())
+        m_processor->setRetryFiles(retry);
+    m_remaining = RemainingTime();
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
     m_processor->start(QThread::InheritPriority);
     m_timer.start();
@@ -242,15 +264,13 @@ void MainWindow::on_buttonStart_clicked()
     }
 
     {
-        QSettings settings(settingsOrganisation, settingsApplication);
-        settings.setValue(QStringLiteral("subFolder"), m_form->checkBoxSubFolders->isChecked());
-        settings.setValue(QStringLiteral("hidden"), m_form->checkBoxHidden->isChecked());
+        QSettings settings = openSettings();
+        settings.setValue(SettingsKey::SubFolder, m_form->checkBoxSubFolders->isChecked());
+        settings.setValue(SettingsKey::Hidden, m_form->checkBoxHidden->isChecked());
     }
     m_state = StateRunning;
     updateStartButton();
-    const bool showInfo = QSettings(settingsOrganisation, settingsApplication)
-                              .value(QStringLiteral("showInfo"), false)
-                              .toBool();
+    const bool showInfo = openSettings().value(SettingsKey::ShowInfo, false).toBool();
     if (showInfo)
         showInfoPanel();
     else
@@ -276,12 +296,15 @@ void MainWindow::processFinished()
     m_timer.stop();
     m_form->progressBarTotal->setValue(0);
     m_form->progressBarFile->setValue(0);
+    m_announcer.clearProgress();
     // finished() is emitted just before the thread ends; the object may only go after it.
     m_processor->wait();
     if (m_processor->isCancelled()) {
         m_form->labelStatus->setText(tr("Operation cancelled"));
+        announceOutcome(tr("Operation cancelled"));
     } else {
         m_form->labelStatus->setText(tr("Operation complete"));
+        announceOutcome(tr("Operation complete"));
         const QList<CopyError> failures = m_processor->failures();
         if (!failures.isEmpty()) {
             m_failedSource = m_jobSource;
@@ -293,17 +316,35 @@ void MainWindow::processFinished()
     m_processor = nullptr;
 }
 
+void MainWindow::announceOutcome(const QString &outcome)
+{
+    if (isActiveWindow())
+        return;
+    const QLocale english(QLocale::English);
+    const quint32 files = m_processor->filesDone();
+    const QString body = tr("%1 %2 processed, %3 failed")
+                             .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
+                                  english.toString(m_processor->failureCount()));
+    m_announcer.announce(this, outcome, body);
+}
+
 void MainWindow::showCopyErrors(const QList<CopyError> &failures)
 {
+    m_failures = failures;
     m_errorModel->removeRows(0, m_errorModel->rowCount());
+    m_form->treeView->header()->setSortIndicator(-1, Qt::AscendingOrder);
     m_errorModel->setColumnCount(2);
     m_errorModel->setRowCount(int(failures.size()));
     for (int i = 0; i < failures.size(); ++i) {
         auto *file = new QStandardItem(failures.at(i).file());
         file->setCheckable(true);
         file->setEditable(false);
+        file->setData(i, RecordRole);
         auto *message = new QStandardItem(failures.at(i).message());
         message->setEditable(false);
+        // The system's own words for the cause; the message stays the program's.
+        file->setToolTip(failures.at(i).reason());
+        message->setToolTip(failures.at(i).reason());
         m_errorModel->setItem(i, 0, file);
         m_errorModel->setItem(i, 1, message);
     }
@@ -333,13 +374,14 @@ void MainWindow::on_buttonRetry_clicked()
     // One job at a time: a second would orphan the first and its pause lock.
     if (m_processor)
         return;
-    QStringList files;
+    // The records, not the shown texts: a name that is not valid text is retried as it is.
+    QList<CopyError> files;
     for (int row = 0; row < m_errorModel->rowCount(); ++row) {
         const QModelIndex index = m_errorModel->index(row, 0);
         bool isInt = false;
         const int state = index.data(Qt::CheckStateRole).toInt(&isInt);
         if (isInt && state == Qt::Checked)
-            files.append(index.data(Qt::DisplayRole).toString());
+            files.append(m_failures.value(index.data(RecordRole).toInt()));
     }
     if (files.isEmpty()) {
         showMessage(tr("Select Files"), tr("Please select files to retry."));
@@ -351,6 +393,20 @@ void MainWindow::on_buttonRetry_clicked()
     hideInfoPanel();
     // The fields may have been changed while the failed job ran; its own roots map the paths.
     startJob(m_failedSource, m_failedTarget, files);
+}
+
+void MainWindow::copySelectedFailures() const
+{
+    QModelIndexList rows = m_form->treeView->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QString text;
+    for (const QModelIndex &row : std::as_const(rows)) {
+        const QModelIndex message = row.siblingAtColumn(1);
+        text += row.data().toString() + u'\t' + message.data().toString() + u'\t' +
+                row.data(Qt::ToolTipRole).toString() + u'\n';
+    }
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
 }
 
 void MainWindow::on_buttonCancelRetry_clicked()
@@ -368,12 +424,20 @@ void MainWindow::updateInfo()
     const quint32 elapsed = m_processor->elapsedSeconds();
     const quint64 done = m_processor->bytesDone();
 
+    const quint32 filesTotal = m_processor->filesTotal();
+    const quint32 filesDone = m_processor->filesDone();
     const QString countTemplate = tr("%1 files (%2)");
     m_form->labelTotal->setText(
-        countTemplate.arg(QString::number(m_processor->filesTotal()), formatSize(double(total))));
+        countTemplate.arg(QString::number(filesTotal), formatSize(double(total))));
     m_form->labelProcessed->setText(
-        countTemplate.arg(QString::number(m_processor->filesDone()), formatSize(double(done))));
-    m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
+        countTemplate.arg(QString::number(filesDone), formatSize(double(done))));
+    // The job's last step waits for the device; no file is being copied then.
+    if (!m_processor->isFlushing())
+        m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
+    else if (m_processor->isCancelled())
+        m_form->labelStatus->setText(tr("Cancelling: writing what was copied to the destination…"));
+    else
+        m_form->labelStatus->setText(tr("Writing to the destination…"));
     m_form->labelElapsed->setText(formatDuration(elapsed));
     m_form->labelErrors->setText(QString::number(m_processor->failureCount()));
 
@@ -384,20 +448,18 @@ void MainWindow::updateInfo()
     } else {
         m_form->progressBarTotal->setValue(0);
     }
+    m_announcer.showProgress(ratio);
     if (fileSize != 0)
         m_form->progressBarFile->setValue(
             int(double(m_processor->currentFileDone()) / double(fileSize) * 100));
     else
         m_form->progressBarFile->setValue(0);
 
-    // A file that grew after it was counted pushes the ratio past 1; an estimate that does
-    // not fit the formatter says nothing true either. Done is compared with the total itself:
-    // in the job's first second the scaled estimate is -0, which passes a sign test.
-    const double remaining = ratio > 0 ? double(elapsed) / ratio * (1 - ratio) : -1;
-    if (ratio > 0 && done <= total && remaining <= double(std::numeric_limits<quint32>::max()))
-        m_form->labelRemaining->setText(formatDuration(quint32(remaining)));
-    else
-        m_form->labelRemaining->setText(tr("Unknown"));
+    // From bytes and files both, timed to the millisecond: a tail of small files is not
+    // estimated at nothing, and no estimate reads "0 seconds" while work remains.
+    const std::optional<quint32> remaining = m_remaining.update(
+        {m_processor->elapsedMilliseconds(), filesDone, filesTotal, done, total});
+    m_form->labelRemaining->setText(remaining ? formatDuration(*remaining) : tr("Unknown"));
 
     if (elapsed != 0)
         m_form->labelSpeed->setText(formatSize(double(done) / double(elapsed)) + tr("/sec"));

@@ -2,6 +2,8 @@
 
 #include "engine/copyerror.h"
 #include "engine/overwritemode.h"
+#include "ui/desktopannouncer.h"
+#include "ui/remainingtime.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -68,12 +70,17 @@ private:
 
     void showCopyErrors(const QList<CopyError> &errors);
     void setAllChecks(Qt::CheckState state);
+    // Puts the selected rows of the copy-errors list on the clipboard: path, message and
+    // reason, tab-separated, one row a line.
+    void copySelectedFailures() const;
 
     void chooseFolder(QLineEdit *field, const QString &caption);
     static void showMessage(const QString &title, const QString &text);
     OverwriteMode overwriteMode() const;
     // Starts a job with the form's options; a non-empty list makes it a retry of those files.
-    void startJob(const QString &source, const QString &target, const QStringList &retryFiles);
+    void startJob(const QString &source, const QString &target, const QList<CopyError> &retry);
+    // The desktop hears of a job that ended while the window was in the background.
+    void announceOutcome(const QString &outcome);
 
     static QString formatSize(double bytes);
     static QString formatDuration(quint32 seconds);
@@ -91,8 +98,13 @@ private:
     QString m_jobTarget;
     QString m_failedSource;
     QString m_failedTarget;
+    // The records behind the copy-errors rows; each row keeps its record's index, since a sort
+    // may reorder the rows.
+    QList<CopyError> m_failures;
 
-    // The UI tests drive the private panel and button operations directly.
+    RemainingTime m_remaining;
+    DesktopAnnouncer m_announcer;
+
+    // The window suite drives the private operations and reads the state directly.
     friend class TestMainWindow;
-    friend class TestController;
 };

@@ -1,5 +1,6 @@
 #include "ui/startup.h"
 
+#include "app/identity.h"
 #include "exception/exceptionhandler.h"
 #include "ui/mainwindow.h"
 #include "update/update.h"
@@ -17,10 +18,12 @@ int runApplication(int &argc, char **argv, StartupObserver *observer)
     report(StartupStep::ApplicationCreated);
 
     // The identity also names the settings store, so it comes before anything reads it.
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.1.1"));
-    QCoreApplication::setOrganizationName(QStringLiteral("Quorvex"));
-    QCoreApplication::setApplicationName(QStringLiteral("Trasko"));
-    QCoreApplication::setOrganizationDomain(QStringLiteral("quorvex.example"));
+    QCoreApplication::setApplicationVersion(QLatin1String(Identity::Version));
+    QCoreApplication::setOrganizationName(QLatin1String(Identity::Organisation));
+    QCoreApplication::setApplicationName(QLatin1String(Identity::Application));
+    QCoreApplication::setOrganizationDomain(QLatin1String(Identity::Domain));
+    // Lets window managers and task bars match the window to its launcher and icon.
+    QGuiApplication::setDesktopFileName(QLatin1String(Identity::DesktopId));
     report(StartupStep::IdentitySet);
 
     int result = 0;

@@ -1,25 +1,24 @@
+// Start-up and teardown in their order, and the crash handler's report. The real program,
+// installed and packaged, is started by install.sh.
+
+#include "app/identity.h"
 #include "exception/exceptionhandler.h"
 #include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 #include "ui/startup.h"
-#include "update/update.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <csignal>
 #include <memory>
-#include <vector>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
-
-void markerHandler(int) {}
 
 using SignalHandler = void (*)(int);
 
@@ -30,65 +29,39 @@ SignalHandler currentHandler(int signalNumber)
     return current.sa_handler;
 }
 
-// The test framework has a crash handler of its own; ours is in place when it has replaced it.
-SignalHandler frameworkHandler = SIG_DFL;
-
-bool crashHandlerInstalled()
-{
-    return currentHandler(SIGSEGV) != frameworkHandler;
-}
-
-int mainWindowCount()
-{
-    int count = 0;
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        count += qobject_cast<MainWindow *>(widget) ? 1 : 0;
-    return count;
-}
-
-// What was true of the process at one step of start-up.
-struct Snapshot
-{
-    StartupStep step;
-    bool crashHandler;
-    int windows;
-    bool application;
-    bool windowVisible;
-    int windowWidth;
-};
-
+// Notes what is true of the process at each step of start-up, as "application, crash handler,
+// main windows, window shown", and closes the shown window the way a user would.
 class RecordingObserver : public StartupObserver
 {
 public:
     void stepReached(StartupStep step, MainWindow *window) override
     {
-        const bool application = QCoreApplication::instance() != nullptr;
-        m_snapshots.push_back({step, crashHandlerInstalled(), application ? mainWindowCount() : 0,
-                               application, window && window->isVisible(),
-                               window ? window->width() : 0});
-        if (step == StartupStep::IdentitySet) {
-            m_identity = {QCoreApplication::applicationVersion(),
-                          QCoreApplication::organizationName(), QCoreApplication::applicationName(),
-                          QCoreApplication::organizationDomain()};
-            m_arguments = QCoreApplication::arguments();
-        }
+        int windows = 0;
+        for (QWidget *widget : qApp ? QApplication::topLevelWidgets() : QWidgetList())
+            windows += qobject_cast<MainWindow *>(widget) ? 1 : 0;
+        steps.append(
+            QStringLiteral("%1 %2 %3 %4")
+                .arg(qApp ? "app" : "-", currentHandler(SIGSEGV) == m_before ? "-" : "handler")
+                .arg(windows)
+                .arg(window && window->isVisible() ? "shown" : "-"));
+        if (step == StartupStep::IdentitySet)
+            identity = {
+                QCoreApplication::applicationVersion(), QCoreApplication::organizationName(),
+                QCoreApplication::applicationName(),    QCoreApplication::organizationDomain(),
+                QGuiApplication::desktopFileName(),     QCoreApplication::arguments().value(1)};
         if (step == StartupStep::WindowShown) {
-            // Close it the way a user would; the loop must end by itself. Should it not, the
-            // fallback ends it with a code the test rejects.
+            // The loop must end by itself; a fallback ends it with a code the test rejects.
             QTimer::singleShot(0, window, &QWidget::close);
             QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); });
         }
     }
 
-    std::vector<Snapshot> m_snapshots;
-    QStringList m_identity;
-    QStringList m_arguments;
-};
+    QStringList steps;
+    QStringList identity;
 
-QString childOutput(QProcess &process)
-{
-    return QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
-}
+private:
+    const SignalHandler m_before = currentHandler(SIGSEGV); // the test framework's own
+};
 
 } // namespace
 
@@ -97,225 +70,147 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid()); // the window reads its settings at start-up
+        useOwnSettingsHome(m_home.path());
+    }
 
-    void startupOrder();
-    void updaterDoesNothing();
+    void init()
+    {
+        if (qstrcmp(QTest::currentTestFunction(), "startupOrder") != 0)
+            m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    }
 
-    void crashHandlerRestoresPreviousHandlers();
-    void crashReport_data();
-    void crashReport();
-    void crashHandsOverToPreviousHandler();
+    void cleanup() { m_application.reset(); }
+    void startupOrder()
+    {
+        QByteArray program("trasko");
+        QByteArray extra("--not-an-option");
+        char *argv[] = {program.data(), extra.data(), nullptr};
+        int argc = 2;
+        RecordingObserver observer;
+        QCOMPARE(runApplication(argc, argv, &observer), 0);
+        QCOMPARE(observer.steps, QStringList({
+                                     "app - 0 -",       // application created
+                                     "app - 0 -",       // identity set, before the crash handler
+                                     "app handler 0 -", // crash handler ready
+                                     "app handler 0 -", // update checked, before any window
+                                     "app handler 1 -", // window built, not shown yet
+                                     "app handler 1 shown",
+                                     "app handler 1 -", // event loop ended by the close
+                                     "app handler 0 -", // window gone, the handler still there
+                                     "app - 0 -",       // handler gone, the application not yet
+                                 }));
+        QCOMPARE(QCoreApplication::instance(), nullptr);
+        QCOMPARE(observer.identity, QStringList({"1.0.1.1", "Quorvex", "Trasko", Identity::Domain,
+                                                 Identity::DesktopId, "--not-an-option"}));
+    }
 
-    void programShowsWindowAndExits();
+    void crashReport_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("signalName");
+        QTest::addColumn<QString>("function");
+        // The signal that ends the child; 0: exit code 42, from the handler ours hands over to.
+        QTest::addColumn<int>("deathSignal");
+        const auto row = [](const char *row, const char *mode, const char *name, int signal) {
+            QTest::newRow(row) << QString(mode) << QString(name) << QString(row).section(u',', 0, 0)
+                               << signal;
+        };
+        row("crashByNullPointer", "segv", "SIGSEGV", SIGSEGV);
+        row("crashByAbort", "abort", "SIGABRT", SIGABRT);
+        row("crashByRecursion", "overflow", "SIGSEGV", SIGSEGV); // reported from a stack of its own
+        row("crashByNullPointer, earlier handler", "chain", "SIGSEGV", 0);
+    }
+
+    void crashReport()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, signalName);
+        QFETCH(QString, function);
+        QFETCH(int, deathSignal);
+
+        QTemporaryDir folder;
+        QProcess child;
+        child.setWorkingDirectory(folder.path());
+        child.start(QCoreApplication::applicationFilePath(), {"--crash", mode});
+        QVERIFY2(child.waitForFinished(30000), "the crashing child hangs");
+        const QString report = QString::fromLocal8Bit(child.readAllStandardError());
+        QCOMPARE(child.exitStatus(), deathSignal ? QProcess::CrashExit : QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), deathSignal ? deathSignal : 42);
+        QCOMPARE(report.count(QStringLiteral("Trasko crashed: ")), 1);
+        for (const QString &part : {"Trasko crashed: " + signalName, QStringLiteral("Backtrace:"),
+                                    function, QStringLiteral("End of crash report.")})
+            QVERIFY2(report.contains(part), qPrintable(report));
+        QVERIFY2(deathSignal || report.indexOf(QStringLiteral("previous handler ran")) >
+                                    report.indexOf(QStringLiteral("End of crash report.")),
+                 qPrintable(report));
+    }
 
 private:
-    // Start-up builds its own application object; the other tests borrow a plain one so that
-    // child processes have an event dispatcher to report to.
+    QTemporaryDir m_home;
+    // Start-up makes its own application; the crash tests borrow one for their child process.
     std::unique_ptr<QCoreApplication> m_application;
     int m_argc = 1;
     char m_name[8] = "tst_app";
     char *m_argv[2] = {m_name, nullptr};
-    QTemporaryDir m_home;
 };
 
-void TestStartup::initTestCase()
+// Kept out of line and exported so that the report's backtrace can name them; the operands are
+// volatile so that the compiler cannot see the crash coming and turn it into something else.
+extern "C" {
+int *volatile nowhere = nullptr;
+volatile int zero = 0;
+
+__attribute__((noinline)) void crashByNullPointer()
 {
-    // The window reads its settings during start-up; keep it away from the user's own store,
-    // and from the test store that other suites share.
-    QVERIFY(m_home.isValid());
-    useOwnSettingsHome(m_home.path());
-    QCOMPARE(QCoreApplication::instance(), nullptr);
+    *nowhere = 1;
 }
 
-void TestStartup::init()
+// What abort() does, but from a call that returns, so that this frame shows in the backtrace.
+__attribute__((noinline)) void crashByAbort()
 {
-    if (qstrcmp(QTest::currentTestFunction(), "startupOrder") != 0)
-        m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    std::raise(SIGABRT);
+    zero = 1;
 }
 
-void TestStartup::cleanup()
+__attribute__((noinline)) int crashByRecursion(int depth)
 {
-    m_application.reset();
+    volatile char frame[512];
+    frame[0] = char(depth);
+    // Far beyond any stack; it only keeps the compiler from calling this endless.
+    return depth > 1000000000 ? frame[0] : crashByRecursion(depth + 1) + frame[0];
 }
 
-void TestStartup::startupOrder()
+void previousHandler(int)
 {
-    QByteArray program("trasko");
-    QByteArray extra("--not-an-option");
-    char *argv[] = {program.data(), extra.data(), nullptr};
-    int argc = 2;
-
-    frameworkHandler = currentHandler(SIGSEGV);
-
-    RecordingObserver observer;
-    const int result = runApplication(argc, argv, &observer);
-    QCOMPARE(result, 0);
-
-    const std::vector<StartupStep> expected = {
-        StartupStep::ApplicationCreated,    StartupStep::IdentitySet,
-        StartupStep::CrashHandlerReady,     StartupStep::UpdateChecked,
-        StartupStep::WindowBuilt,           StartupStep::WindowShown,
-        StartupStep::EventLoopEnded,        StartupStep::WindowDestroyed,
-        StartupStep::CrashHandlerDestroyed,
-    };
-    const auto &seen = observer.m_snapshots;
-    QCOMPARE(seen.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i)
-        QVERIFY2(seen[i].step == expected[i],
-                 qPrintable(QStringLiteral("step %1 out of order").arg(i)));
-
-    const auto at = [&seen](StartupStep step) {
-        for (const Snapshot &snapshot : seen) {
-            if (snapshot.step == step)
-                return snapshot;
-        }
-        return Snapshot{};
-    };
-    QVERIFY2(!at(StartupStep::IdentitySet).crashHandler, "crash handler before the identity");
-    QVERIFY2(at(StartupStep::CrashHandlerReady).crashHandler, "crash handler not installed");
-    QCOMPARE(at(StartupStep::CrashHandlerReady).windows, 0);
-    QCOMPARE(at(StartupStep::UpdateChecked).windows, 0);
-    QCOMPARE(at(StartupStep::WindowBuilt).windows, 1);
-    QVERIFY2(!at(StartupStep::WindowBuilt).windowVisible, "the window shows before showAndFit");
-    QVERIFY2(at(StartupStep::WindowShown).windowVisible, "showAndFit did not show the window");
-    QVERIFY(at(StartupStep::WindowShown).windowWidth >= 490);
-
-    // Teardown: the window goes while the crash handler still watches, then the handler goes
-    // while the application object still exists.
-    QCOMPARE(at(StartupStep::WindowDestroyed).windows, 0);
-    QVERIFY(at(StartupStep::WindowDestroyed).crashHandler);
-    QVERIFY(at(StartupStep::CrashHandlerDestroyed).application);
-    QVERIFY2(!at(StartupStep::CrashHandlerDestroyed).crashHandler,
-             "the crash handler's signal disposition was not restored");
-    QCOMPARE(QCoreApplication::instance(), nullptr);
-
-    QCOMPARE(observer.m_identity, QStringList({"1.0.1.1", "Quorvex", "Trasko", "quorvex.example"}));
-    QVERIFY2(observer.m_arguments.contains("--not-an-option"),
-             "arguments must reach the application object unchanged");
+    const char text[] = "previous handler ran\n";
+    (void)!::write(STDERR_FILENO, text, sizeof text - 1);
+    _exit(42);
+}
 }
 
-void TestStartup::updaterDoesNothing()
+// "tst_app --crash <mode>" crashes as the mode says, with the crash handler installed.
+int main(int argc, char *argv[])
 {
-    Update *updater = Update::getUpdater();
-    QVERIFY(updater);
-    QCOMPARE(Update::getUpdater(), updater);
-    QVERIFY2(!updater->autoCheck(), "the updater claims to have checked for updates");
-}
-
-void TestStartup::crashHandlerRestoresPreviousHandlers()
-{
-    const int signals_[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-    struct sigaction saved[5] = {};
-    for (int i = 0; i < 5; ++i) {
-        sigaction(signals_[i], nullptr, &saved[i]);
-        std::signal(signals_[i], markerHandler);
-    }
-
-    {
+    if (argc == 3 && qstrcmp(argv[1], "--crash") == 0) {
+        const rlimit noCore{0, 0}; // no core files in the test's folder
+        setrlimit(RLIMIT_CORE, &noCore);
+        const QByteArray mode = argv[2];
+        if (mode == "chain")
+            std::signal(SIGSEGV, previousHandler);
         Quorvex::ExceptionHandler handler;
-        QVERIFY(handler.initExceptionHandler());
-        for (const int number : signals_) {
-            QVERIFY2(currentHandler(number) != markerHandler, qPrintable(QString::number(number)));
-        }
-        Quorvex::ExceptionHandler second;
-        QVERIFY2(!second.initExceptionHandler(), "two handlers would fight over the signals");
+        if (!handler.initExceptionHandler())
+            return 3;
+        if (mode == "abort")
+            crashByAbort();
+        else if (mode == "overflow")
+            return crashByRecursion(0);
+        crashByNullPointer();
+        return 4;
     }
-
-    for (int i = 0; i < 5; ++i) {
-        const bool restored = currentHandler(signals_[i]) == markerHandler;
-        sigaction(signals_[i], &saved[i], nullptr);
-        QVERIFY2(restored, qPrintable(QString::number(signals_[i])));
-    }
+    TestStartup test;
+    return QTest::qExec(&test, argc, argv);
 }
-
-void TestStartup::crashReport_data()
-{
-    QTest::addColumn<QString>("mode");
-    QTest::addColumn<int>("signalNumber");
-    QTest::addColumn<QString>("signalName");
-    QTest::addColumn<QString>("function");
-
-    QTest::newRow("null pointer") << "segv" << SIGSEGV << "SIGSEGV"
-                                  << "crashByNullPointer";
-    QTest::newRow("abort") << "abort" << SIGABRT << "SIGABRT"
-                           << "crashByAbort";
-    QTest::newRow("division by zero") << "fpe" << SIGFPE << "SIGFPE"
-                                      << "crashByDivision";
-    QTest::newRow("stack overflow") << "overflow" << SIGSEGV << "SIGSEGV"
-                                    << "crashByRecursion";
-}
-
-void TestStartup::crashReport()
-{
-    QFETCH(QString, mode);
-    QFETCH(int, signalNumber);
-    QFETCH(QString, signalName);
-    QFETCH(QString, function);
-
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    QProcess child;
-    child.setWorkingDirectory(folder.path());
-    child.start(QStringLiteral(CRASH_CHILD), {mode});
-    QVERIFY2(child.waitForFinished(30000), "the crashing child hangs");
-    const QString report = QString::fromLocal8Bit(child.readAllStandardError());
-
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    QCOMPARE(child.exitCode(), signalNumber);
-    QCOMPARE(report.count(QStringLiteral("Trasko crashed: ")), 1);
-    QVERIFY2(report.contains(QStringLiteral("Trasko crashed: ") + signalName), qPrintable(report));
-    QVERIFY2(report.contains(QStringLiteral("Backtrace:")), qPrintable(report));
-    QVERIFY2(report.contains(function), qPrintable(report));
-    QVERIFY2(report.contains(QStringLiteral("End of crash report.")), qPrintable(report));
-}
-
-void TestStartup::crashHandsOverToPreviousHandler()
-{
-    QProcess child;
-    child.start(QStringLiteral(CRASH_CHILD), {QStringLiteral("chain")});
-    QVERIFY(child.waitForFinished(30000));
-    const QString report = QString::fromLocal8Bit(child.readAllStandardError());
-    QVERIFY2(report.contains(QStringLiteral("Trasko crashed: SIGSEGV")), qPrintable(report));
-    QVERIFY2(report.indexOf(QStringLiteral("previous handler ran")) >
-                 report.indexOf(QStringLiteral("End of crash report.")),
-             qPrintable(report));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 42);
-}
-
-void TestStartup::programShowsWindowAndExits()
-{
-    QTemporaryDir config;
-    QVERIFY(config.isValid());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PROBE_PLUGIN_PATH));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment.insert(QStringLiteral("TRASKO_PROBE_GRAB"), config.filePath("window.png"));
-
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(TRASKO_EXECUTABLE),
-                  {QStringLiteral("-plugin"), QStringLiteral("traskoprobe")});
-    QVERIFY2(program.waitForFinished(60000), "the program did not end after its window closed");
-    const QString output = childOutput(program);
-
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(program.exitCode() == 0, qPrintable(output));
-    QVERIFY2(output.contains(QRegularExpression(
-                 QStringLiteral("shown: Trasko (\\d+)x(\\d+) visible=1 saved=1"))),
-             qPrintable(output));
-    const QRegularExpressionMatch size =
-        QRegularExpression(QStringLiteral("shown: Trasko (\\d+)x")).match(output);
-    QVERIFY(size.captured(1).toInt() >= 490);
-
-    const QImage picture(config.filePath("window.png"));
-    QVERIFY2(picture.width() >= 490, "the window's picture is missing or too narrow");
-    QVERIFY2(picture.height() > 100, "the window's picture is missing or too short");
-}
-
-QTEST_APPLESS_MAIN(TestStartup)
 #include "tst_app.moc"

@@ -1,6 +1,5 @@
-// A stand-in for the desktop window manager library, so the glass code can be driven
-// through every branch on a system that has no such library. Built in several variants,
-// each lacking one function, selected by a compile definition.
+// A stand-in for the desktop window manager library, so that the glass code can be driven
+// through every branch where no such library exists. One variant lacks the marker function.
 
 #include "tests/glass/dwmapistandin.h"
 
@@ -15,11 +14,10 @@ StandinState s_state = [] {
     return state;
 }();
 
-void enter(StandinCall &call)
+void enter(StandinCall &call, Dwm::HWND hwnd = nullptr)
 {
     ++call.count;
-    if (s_state.hook)
-        s_state.hook(s_state.hookContext);
+    call.hwnd = hwnd;
 }
 
 } // namespace
@@ -33,46 +31,32 @@ STANDIN_EXPORT StandinState *standin_state()
 STANDIN_EXPORT Dwm::HRESULT DwmIsCompositionEnabled(Dwm::BOOL *pfEnabled)
 {
     enter(s_state.composition);
-    s_state.enabledOnEntry = *pfEnabled;
     if (s_state.writeOutputs)
         *pfEnabled = s_state.compositionOn;
     return s_state.composition.result;
 }
 #endif
 
-#ifndef STANDIN_WITHOUT_EXTEND
 STANDIN_EXPORT Dwm::HRESULT DwmExtendFrameIntoClientArea(Dwm::HWND hWnd,
-                                                         const Dwm::MARGINS *pMarInset)
+                                                         const Dwm::MARGINS *margins)
 {
-    enter(s_state.extend);
-    s_state.extend.hwnd = hWnd;
-    s_state.margins = *pMarInset;
+    enter(s_state.extend, hWnd);
+    s_state.margins = *margins;
     return s_state.extend.result;
 }
-#endif
 
-#ifndef STANDIN_WITHOUT_BLUR
-STANDIN_EXPORT Dwm::HRESULT DwmEnableBlurBehindWindow(Dwm::HWND hWnd,
-                                                      const Dwm::DWM_BLURBEHIND *pBlurBehind)
+STANDIN_EXPORT Dwm::HRESULT DwmEnableBlurBehindWindow(Dwm::HWND hWnd, const Dwm::DWM_BLURBEHIND *)
 {
-    enter(s_state.blur);
-    s_state.blur.hwnd = hWnd;
-    s_state.blurBehind = *pBlurBehind;
+    enter(s_state.blur, hWnd);
     return s_state.blur.result;
 }
-#endif
 
-#ifndef STANDIN_WITHOUT_COLOR
-STANDIN_EXPORT Dwm::HRESULT DwmGetColorizationColor(Dwm::DWORD *pcrColorization,
-                                                    Dwm::BOOL *pfOpaqueBlend)
+STANDIN_EXPORT Dwm::HRESULT DwmGetColorizationColor(Dwm::DWORD *colour, Dwm::BOOL *opaqueBlend)
 {
     enter(s_state.color);
-    s_state.colorOnEntry = *pcrColorization;
-    s_state.opaqueOnEntry = *pfOpaqueBlend;
     if (s_state.writeOutputs) {
-        *pcrColorization = s_state.colorValue;
-        *pfOpaqueBlend = 1;
+        *colour = s_state.colorValue;
+        *opaqueBlend = 1;
     }
     return s_state.color.result;
 }
-#endif

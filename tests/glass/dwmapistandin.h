@@ -1,7 +1,7 @@
 #pragma once
 
-// What the stand-in window manager library answers and what it was handed. The test
-// reaches the one instance through the exported standin_state().
+// What the stand-in window manager library answers and what it was handed; the test reaches
+// the one instance through the exported standin_state().
 
 #include "glass/dwmtypes.h"
 
@@ -14,27 +14,11 @@ struct StandinCall
 
 struct StandinState
 {
-    StandinCall composition;
-    StandinCall extend;
-    StandinCall blur;
-    StandinCall color;
-
+    StandinCall composition, extend, blur, color;
     Dwm::BOOL compositionOn;
     Dwm::DWORD colorValue;
-    // When false the functions leave their output arguments as the caller set them.
-    bool writeOutputs;
-
-    // What the caller's output arguments held on entry, to prove they were initialised.
-    Dwm::BOOL enabledOnEntry;
-    Dwm::DWORD colorOnEntry;
-    Dwm::BOOL opaqueOnEntry;
-
+    bool writeOutputs; // false: the functions leave their output arguments as they found them
     Dwm::MARGINS margins;
-    Dwm::DWM_BLURBEHIND blurBehind;
-
-    // Called from inside every function, so a test can look at the world mid-call.
-    void (*hook)(void *context);
-    void *hookContext;
 };
 
 using StandinStateFunction = StandinState *(*)();

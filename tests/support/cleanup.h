@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <utility>
 #include <vector>
 
 // Undoes what a test did to the machine (attributes, mounts, limits) when the test ends, passed
@@ -14,8 +13,8 @@ public:
     Cleanup &operator=(const Cleanup &) = delete;
     ~Cleanup()
     {
-        for (auto it = m_steps.rbegin(); it != m_steps.rend(); ++it)
-            (*it)();
+        for (auto step = m_steps.rbegin(); step != m_steps.rend(); ++step)
+            (*step)();
     }
     void add(std::function<void()> step) { m_steps.push_back(std::move(step)); }
 

@@ -26,12 +26,10 @@ QByteArray readFile(const QString &path)
 
 QByteArray randomBytes(qsizetype size)
 {
-    QByteArray data(size, Qt::Uninitialized);
-    // Whole 32-bit words first, then the odd tail.
-    const qsizetype words = size / 4;
-    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()), words);
-    for (qsizetype i = words * 4; i < size; ++i)
-        data[i] = char(QRandomGenerator::global()->bounded(256));
+    QByteArray data((size + 3) / 4 * 4, Qt::Uninitialized);
+    QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(data.data()),
+                                          data.size() / 4);
+    data.truncate(size);
     return data;
 }
 
@@ -70,22 +68,6 @@ QStringList treeOf(const QString &root)
     }
     entries.sort();
     return entries;
-}
-
-QString treeDifference(const QString &expected, const QString &actual)
-{
-    const QStringList want = treeOf(expected);
-    const QStringList have = treeOf(actual);
-    if (want != have)
-        return QStringLiteral("entries differ: expected [%1], found [%2]")
-            .arg(want.join(u' '), have.join(u' '));
-    for (const QString &entry : want) {
-        if (entry.endsWith(u'/'))
-            continue;
-        if (readFile(expected + u'/' + entry) != readFile(actual + u'/' + entry))
-            return entry + QStringLiteral(" differs");
-    }
-    return {};
 }
 
 } // namespace TestFiles

@@ -17,7 +17,5 @@ bool setModified(const QString &path, qint64 secondsSinceEpoch);
 QStringList strayTemporaries(const QString &root);
 // Relative paths of everything below root, sorted, folders with a trailing slash.
 QStringList treeOf(const QString &root);
-// Empty when the two trees hold the same names and every file the same bytes.
-QString treeDifference(const QString &expected, const QString &actual);
 
 } // namespace TestFiles

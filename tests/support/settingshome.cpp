@@ -1,12 +1,18 @@
 #include "tests/support/settingshome.h"
 
+#include "app/identity.h"
+
 #include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
 
 QString useOwnSettingsHome(const QString &home)
 {
     qputenv("HOME", QFile::encodeName(home));
     QStandardPaths::setTestModeEnabled(true);
-    return QSettings(QStringLiteral("Quorvex"), QStringLiteral("Trasko")).fileName();
+    return programSettings().fileName();
+}
+
+QSettings programSettings()
+{
+    return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QString>
+#include <QSettings>
 
-// Points HOME at home and turns on Qt's test mode, so that the program's settings land in a
-// store of this test process alone: the user's own store is never touched, and suites running
-// side by side do not clear each other's values. Returns the store's file, for the test to
-// check where it lies.
+// Points HOME at home and turns on Qt's test mode, so that the program's settings land in a store
+// of this test process alone, never the user's nor another suite's. Returns the store's file.
 QString useOwnSettingsHome(const QString &home);
+// The store the window reads and writes, under the program's own names.
+QSettings programSettings();

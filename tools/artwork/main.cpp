@@ -1,7 +1,9 @@
 // Draws the window icon and the button images. Every image is drawn as vectors at its final
 // size, so the small ones stay crisp instead of being shrunk from a large bitmap.
 //
-// Usage: trasko-artwork <output folder>
+// Usage: trasko-artwork <images folder> <icons folder>
+// The images folder gets the window's images and icon file; the icons folder gets the
+// application icon as one PNG per size, for the desktop's icon theme.
 
 #include <QColor>
 #include <QDataStream>
@@ -212,11 +214,12 @@ int main(int argc, char *argv[])
 {
     QGuiApplication application(argc, argv);
     QTextStream err(stderr);
-    if (argc != 2) {
-        err << "usage: trasko-artwork <output folder>\n";
+    if (argc != 3) {
+        err << "usage: trasko-artwork <images folder> <icons folder>\n";
         return 2;
     }
     const QDir folder(QString::fromLocal8Bit(argv[1]));
+    const QDir iconFolder(QString::fromLocal8Bit(argv[2]));
 
     struct Button
     {
@@ -246,10 +249,18 @@ int main(int argc, char *argv[])
             ok = false;
         }
     }
+    const std::vector<int> iconSizes = {256, 128, 64, 48, 32, 24, 16};
     const QString iconPath = folder.filePath(QStringLiteral("icon.ico"));
-    if (!writeIcon(iconPath, {256, 128, 64, 48, 32, 24, 16})) {
+    if (!writeIcon(iconPath, iconSizes)) {
         err << "cannot write " << iconPath << '\n';
         ok = false;
+    }
+    for (const int size : iconSizes) {
+        const QString path = iconFolder.filePath(QStringLiteral("%1.png").arg(size));
+        if (!applicationIcon(size).save(path, "PNG")) {
+            err << "cannot write " << path << '\n';
+            ok = false;
+        }
     }
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Drives the real window through its widgets, as a person would, and saves two pictures:
 // the window mid-copy with the information panel open, and the copy-errors page after the
-// job. Reads TRASKO_SHOTS_SOURCE, TRASKO_SHOTS_TARGET and TRASKO_SHOTS_DIR.
+// job. Reads TRASKO_SHOTS_SOURCE, TRASKO_SHOTS_TARGET and TRASKO_SHOTS_DIR; without a source
+// it saves the window at rest instead and closes it.
 #include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -64,6 +65,11 @@ private:
             }
             if (!m_window)
                 return;
+            if (qEnvironmentVariable("TRASKO_SHOTS_SOURCE").isEmpty()) {
+                save("window.png");
+                m_window->close();
+                return;
+            }
             widget<QLineEdit>("lineEditSource")
                 ->setText(qEnvironmentVariable("TRASKO_SHOTS_SOURCE"));
             widget<QLineEdit>("lineEditTarget")

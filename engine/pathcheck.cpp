@@ -1,4 +1,4 @@
-#include "ui/pathcheck.h"
+#include "engine/pathcheck.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -63,20 +63,19 @@ QString resolvedFolder(const QString &path)
     return QDir::cleanPath(resolved);
 }
 
+bool isSameOrBelow(const QString &outer, const QString &inner)
+{
+    if (inner.compare(outer, NameCase) == 0)
+        return true;
+    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
+    return inner.startsWith(prefix, NameCase);
+}
+
 bool isSameOrInside(const QString &folder, const QString &candidate)
 {
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
     const QString outer = resolvedFolder(folder);
     const QString inner = resolvedFolder(candidate);
-    if (inner.compare(outer, cs) == 0)
-        return true;
-    // "/data2" must not count as inside "/data": compare whole folder names.
-    const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
-    return inner.startsWith(prefix, cs) || folderIsOrHolds(outer, inner);
+    return isSameOrBelow(outer, inner) || folderIsOrHolds(outer, inner);
 }
 
 } // namespace PathCheck
