@@ -484,7 +484,6 @@ private slots:
         // The row's tooltip is the system's own reason for the failure.
         const QString reason = m_window->m_failures.value(0).reason();
         QCOMPARE(model()->index(0, 0).data(Qt::ToolTipRole).toString(), reason);
-        QEXPECT_FAIL("", "the engine does not keep the system's reason yet", Continue);
         QVERIFY2(!reason.isEmpty(), "a refused file without the system's reason");
         QVERIFY(desktopHeardAll());
         QVERIFY2(m_desktop.notes.isEmpty(), qPrintable("announced: " + m_desktop.notes.join(u'|')));
