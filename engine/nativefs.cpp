@@ -1,7 +1,5 @@
 #include "engine/nativefs.h"
 
-#include <QFile>
-
 namespace NativeFs {
 
 namespace {
@@ -21,50 +19,7 @@ qsizetype characterBoundary(const Path &name, qsizetype limit)
     return cut;
 }
 
-QList<Path> cleanComponents(const Path &path)
-{
-    QList<Path> parts;
-    for (const Path &part : path.split(Separator)) {
-        if (part.isEmpty() || part == ".")
-            continue;
-        if (part == "..") {
-            if (!parts.isEmpty())
-                parts.removeLast();
-            continue;
-        }
-        parts.append(part);
-    }
-    return parts;
-}
-
-bool sameComponent(const Path &a, const Path &b)
-{
-#ifdef Q_OS_WIN
-    return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
-#else
-    return a == b;
-#endif
-}
-
 } // namespace
-
-Path toNative(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    return QFile::encodeName(path);
-#else
-    return path.toUtf8().replace('\\', Separator);
-#endif
-}
-
-QString fromNative(const Path &path)
-{
-#ifdef Q_OS_UNIX
-    return QFile::decodeName(path);
-#else
-    return QString::fromUtf8(path);
-#endif
-}
 
 Path join(const Path &folder, const Path &name)
 {
@@ -84,20 +39,6 @@ Path temporaryName(const Path &prefix, const Path &name)
     result.append(prefix);
     result.append(name.left(characterBoundary(name, MaxNameLength - prefix.size())));
     return result;
-}
-
-bool componentsBelow(const Path &root, const Path &path, QList<Path> *components)
-{
-    const QList<Path> rootParts = cleanComponents(root);
-    const QList<Path> pathParts = cleanComponents(path);
-    if (pathParts.size() <= rootParts.size())
-        return false;
-    for (qsizetype i = 0; i < rootParts.size(); ++i) {
-        if (!sameComponent(rootParts.at(i), pathParts.at(i)))
-            return false;
-    }
-    *components = pathParts.mid(rootParts.size());
-    return true;
 }
 
 // A moved-from folder takes over whatever this one held, and closes it in its own time.

@@ -28,9 +28,6 @@ Path join(const Path &folder, const Path &name);
 // The temporary name for a destination: prefix + name, with the name cut (never inside a
 // character) so that the whole stays within the usual limit of 255 bytes on one name.
 Path temporaryName(const Path &prefix, const Path &name);
-// The names between root and path, when path lies strictly below root once "." and ".." are
-// resolved by name; false otherwise. Both must be absolute.
-bool componentsBelow(const Path &root, const Path &path, QList<Path> *components);
 // The system's text for an error number.
 QString errorText(int error);
 

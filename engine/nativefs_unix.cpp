@@ -1,5 +1,7 @@
 #include "engine/nativefs.h"
 
+#include <QFile>
+
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -61,6 +63,16 @@ bool closeDescriptor(int fd, int *error)
 }
 
 } // namespace
+
+Path toNative(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString fromNative(const Path &path)
+{
+    return QFile::decodeName(path);
+}
 
 QString errorText(int error)
 {

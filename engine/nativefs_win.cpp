@@ -93,6 +93,16 @@ Status statusOf(const QFileInfo &info)
 
 } // namespace
 
+Path toNative(const QString &path)
+{
+    return QDir::fromNativeSeparators(path).toUtf8();
+}
+
+QString fromNative(const Path &path)
+{
+    return QString::fromUtf8(path);
+}
+
 QString errorText(int error)
 {
     char text[256] = {};

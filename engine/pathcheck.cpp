@@ -1,32 +1,26 @@
 #include "engine/pathcheck.h"
 
+#include "engine/nativefs.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
-
-#ifdef Q_OS_UNIX
-#include <QFile>
-
-#include <sys/stat.h>
-#endif
 
 namespace PathCheck {
 
 namespace {
 
-#ifdef Q_OS_UNIX
 // The same folder under another name: a bind mount, or letters in another case on a file
 // system that ignores case. Names cannot tell; device and inode can.
 bool folderIsOrHolds(const QString &outer, const QString &inner)
 {
-    struct stat outerStat;
-    if (::stat(QFile::encodeName(outer).constData(), &outerStat) != 0)
+    int error = 0;
+    const NativeFs::Folder outerFolder = NativeFs::Folder::open(NativeFs::toNative(outer), &error);
+    if (!outerFolder.isOpen())
         return false;
-    QString current = inner;
-    for (;;) {
-        struct stat st;
-        if (::stat(QFile::encodeName(current).constData(), &st) == 0 &&
-            st.st_dev == outerStat.st_dev && st.st_ino == outerStat.st_ino)
+    for (QString current = inner;;) {
+        const NativeFs::Folder folder = NativeFs::Folder::open(NativeFs::toNative(current), &error);
+        if (folder.isOpen() && folder.id() == outerFolder.id())
             return true;
         const QString parent = QFileInfo(current).path();
         if (parent == current)
@@ -34,12 +28,20 @@ bool folderIsOrHolds(const QString &outer, const QString &inner)
         current = parent;
     }
 }
-#else
-bool folderIsOrHolds(const QString &, const QString &)
+
+QList<QByteArray> cleanNames(const QByteArray &path)
 {
-    return false;
+    QList<QByteArray> names;
+    for (const QByteArray &name : path.split('/')) {
+        if (name == "..") {
+            if (!names.isEmpty())
+                names.removeLast();
+        } else if (!name.isEmpty() && name != ".") {
+            names.append(name);
+        }
+    }
+    return names;
 }
-#endif
 
 } // namespace
 
@@ -76,6 +78,28 @@ bool isSameOrInside(const QString &folder, const QString &candidate)
     const QString outer = resolvedFolder(folder);
     const QString inner = resolvedFolder(candidate);
     return isSameOrBelow(outer, inner) || folderIsOrHolds(outer, inner);
+}
+
+} // namespace PathCheck
+
+namespace PathCheck {
+
+bool namesBelow(const QByteArray &root, const QByteArray &path, QList<QByteArray> *names)
+{
+    const QList<QByteArray> rootNames = cleanNames(root);
+    const QList<QByteArray> pathNames = cleanNames(path);
+    if (pathNames.size() <= rootNames.size())
+        return false;
+    for (qsizetype i = 0; i < rootNames.size(); ++i) {
+        const bool same = NameCase == Qt::CaseSensitive
+                              ? rootNames.at(i) == pathNames.at(i)
+                              : QString::fromUtf8(rootNames.at(i))
+                                        .compare(QString::fromUtf8(pathNames.at(i)), NameCase) == 0;
+        if (!same)
+            return false;
+    }
+    *names = pathNames.mid(rootNames.size());
+    return true;
 }
 
 } // namespace PathCheck

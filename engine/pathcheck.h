@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 
 // Whether one folder is another or lies inside it. The window refuses such a destination, and
@@ -23,5 +25,9 @@ bool isSameOrBelow(const QString &outer, const QString &inner);
 
 // True when candidate is folder itself or lies anywhere below it, however either is written.
 bool isSameOrInside(const QString &folder, const QString &candidate);
+
+// The names between root and path, two absolute native paths, when path lies strictly below
+// root once "." and ".." are resolved by name; false otherwise.
+bool namesBelow(const QByteArray &root, const QByteArray &path, QList<QByteArray> *names);
 
 } // namespace PathCheck

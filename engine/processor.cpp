@@ -1,6 +1,7 @@
 #include "engine/processor.h"
 
 #include "engine/nativefs.h"
+#include "engine/pathcheck.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -862,7 +863,7 @@ void Processor::Job::walkRetryFiles(Phase phase)
             break;
         p.waitWhilePaused();
         QList<Path> components;
-        if (!NativeFs::componentsBelow(sourceRoot, listed, &components)) {
+        if (!PathCheck::namesBelow(sourceRoot, listed, &components)) {
             if (phase == Phase::Copy)
                 addFailure(listed, TargetOpenError, QString::fromLatin1(OutsideSource));
             continue;
