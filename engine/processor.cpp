@@ -277,6 +277,11 @@ quint32 Processor::filesDone() const
     return m_filesDone.load();
 }
 
+quint32 Processor::filesCopied() const
+{
+    return m_filesCopied.load();
+}
+
 quint64 Processor::bytesTotal() const
 {
     return m_bytesTotal.load();
@@ -402,6 +407,7 @@ void Processor::run()
     // The scan: totals first, zeroed for both kinds of job.
     m_filesTotal.store(0);
     m_filesDone.store(0);
+    m_filesCopied.store(0);
     m_bytesTotal.store(0);
     m_bytesDone.store(0);
     setCurrentFile({});
@@ -831,6 +837,7 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed
                 fail(TargetReplaceError, fileReason(error));
             if (placed == NativeFs::Transfer::Placed::Done) {
                 wroteAnything = true;
+                p.m_filesCopied.fetch_add(1);
                 frame.written.note(frame.target, name);
             }
         }

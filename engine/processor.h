@@ -35,6 +35,8 @@ public:
     bool isCancelled() const;
     quint32 filesTotal() const;
     quint32 filesDone() const;
+    // Files put in place whole: filesDone() also counts transfers that failed.
+    quint32 filesCopied() const;
     quint64 bytesTotal() const;
     quint64 bytesDone() const;
     QString currentFile() const;
@@ -86,6 +88,7 @@ private:
     // Written by the worker only; read by the GUI at any time.
     std::atomic<quint32> m_filesTotal{0};
     std::atomic<quint32> m_filesDone{0};
+    std::atomic<quint32> m_filesCopied{0};
     std::atomic<quint64> m_bytesTotal{0};
     std::atomic<quint64> m_bytesDone{0};
     std::atomic<quint64> m_currentFileSize{0};

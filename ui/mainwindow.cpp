@@ -321,8 +321,8 @@ void MainWindow::announceOutcome(const QString &outcome)
     if (isActiveWindow())
         return;
     const QLocale english(QLocale::English);
-    const quint32 files = m_processor->filesDone();
-    const QString body = tr("%1 %2 processed, %3 failed")
+    const quint32 files = m_processor->filesCopied();
+    const QString body = tr("%1 %2 copied, %3 failed")
                              .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
                                   english.toString(m_processor->failureCount()));
     m_announcer.announce(this, outcome, body);

@@ -211,6 +211,8 @@ private slots:
         row("through .. to a sibling", "data", "data/../data2", "data2/inner/file.txt");
         row("up from a link into the source", "data", "aside/link-to-inner/../deep",
             "aside/deep/inner/file.txt");
+        // Accepted, but the source's own folder of its name must not be copied onto itself.
+        row("its parent, while it holds a folder of its name", "data", ".", "inner/file.txt");
     }
 
     void destinationCheck()
@@ -219,6 +221,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, outcome);
         QVERIFY(writeFile(path("data/inner/file.txt"), "data"));
+        QVERIFY(writeFile(path("data/data/inner/file.txt"), "nested"));
         for (const char *folder : {"other", "aside", "mirror"})
             QVERIFY(QDir().mkpath(path(folder)));
         QVERIFY(QFile::link(path("data"), path("link-to-data")));
@@ -252,6 +255,7 @@ private slots:
             QCOMPARE(readFile(path(outcome)), "data");
         }
         QCOMPARE(treeOf(sourceTree), before);
+        QCOMPARE(readFile(path("data/inner/file.txt")), "data");
     }
 
     void copyThroughButtons_data()
@@ -353,9 +357,24 @@ private slots:
         // The window never showed, so it is not the active one: the desktop hears the outcome.
         QVERIFY(desktopHeardAll());
         QCOMPARE(m_desktop.notes.size(), m_onBus ? 1 : 0);
-        const QRegularExpression note("^Operation cancelled: \\d+ files? processed, 1 failed$");
+        const QRegularExpression note("^Operation cancelled: \\d+ files? copied, 1 failed$");
         QVERIFY2(!m_onBus || note.match(m_desktop.notes.first()).hasMatch(),
                  qPrintable(m_desktop.notes.value(0)));
+    }
+
+    // The job's last step waits for the device, and the status line says so.
+    void writingToTheDestination()
+    {
+        startThroughButton(bigSource(), path("dst"));
+        const Processor *worker = m_window->m_processor;
+        QVERIFY(spinUntil([worker] { return worker->isFlushing() || worker->isFinished(); },
+                          JobTimeoutMs));
+        if (!worker->isFlushing())
+            QSKIP("the destination's file system had nothing left to write out");
+        m_window->updateInfo();
+        QCOMPARE(m_form->labelStatus->text(), "Writing to the destination…");
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(m_form->labelStatus->text(), "Operation complete");
     }
 
     void cancelWhilePausedThenResume()
@@ -446,7 +465,7 @@ private slots:
         if (m_onBus) {
             QCOMPARE(m_desktop.notes,
                      QStringList("Operation complete: " + counts.section(u' ', 0, 1) +
-                                 " processed, 0 failed"));
+                                 " copied, 0 failed"));
             QCOMPARE(m_desktop.progress,
                      QStringList({QString::number(bar / 100) + " shown", "0 hidden"}));
         }
