@@ -170,6 +170,14 @@ struct Processor::Job
 
     bool shouldCopy(const Status &source, const Status &target) const;
 
+    // The two phases, over the tree from the two roots or over the retry list.
+    void scanJob();
+    void scanFolder();
+    void scanRetryFiles();
+    void copyJob();
+    void copyFolder();
+    void copyRetryFiles();
+
     void walk(Phase phase);
     bool enterFolder(Frame &frame, Phase phase);
     void openTarget(Frame &frame, Frame *parent, Phase phase);
@@ -404,25 +412,56 @@ void Processor::run()
     m_runStartMs.store(steadyNowMs());
 
     Job job(*this);
-    // The scan: totals first, zeroed for both kinds of job.
-    m_filesTotal.store(0);
-    m_filesDone.store(0);
-    m_filesCopied.store(0);
-    m_bytesTotal.store(0);
-    m_bytesDone.store(0);
-    setCurrentFile({});
-    m_currentFileSize.store(0);
-    m_currentFileDone.store(0);
-    if (m_retryMode)
-        job.walkRetryFiles(Phase::Scan);
-    else
-        job.walk(Phase::Scan);
-    // The copy.
-    if (m_retryMode)
-        job.walkRetryFiles(Phase::Copy);
-    else
-        job.walk(Phase::Copy);
+    job.scanJob();
+    job.copyJob();
     job.flush();
+}
+
+// --- the phases ------------------------------------------------------------------------------
+
+void Processor::Job::scanJob()
+{
+    // The totals first, zeroed for both kinds of job.
+    p.m_filesTotal.store(0);
+    p.m_filesDone.store(0);
+    p.m_filesCopied.store(0);
+    p.m_bytesTotal.store(0);
+    p.m_bytesDone.store(0);
+    p.setCurrentFile({});
+    p.m_currentFileSize.store(0);
+    p.m_currentFileDone.store(0);
+    if (p.m_retryMode)
+        scanRetryFiles();
+    else
+        scanFolder();
+}
+
+void Processor::Job::copyJob()
+{
+    if (p.m_retryMode)
+        copyRetryFiles();
+    else
+        copyFolder();
+}
+
+void Processor::Job::scanFolder()
+{
+    walk(Phase::Scan);
+}
+
+void Processor::Job::scanRetryFiles()
+{
+    walkRetryFiles(Phase::Scan);
+}
+
+void Processor::Job::copyFolder()
+{
+    walk(Phase::Copy);
+}
+
+void Processor::Job::copyRetryFiles()
+{
+    walkRetryFiles(Phase::Copy);
 }
 
 // --- the walk ----------------------------------------------------------------------------------
