@@ -5,7 +5,7 @@
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${TRASKO_BUILD_DIR:-$repo/build}
 work=${TRASKO_BENCH_WORK:-$repo/build/bench-data}
-all_trees=(small large deep mixed)
+all_trees=(small large deep mixed sparse huge)
 
 die() {
     echo "bench: $*" >&2
@@ -42,10 +42,11 @@ build_bench() {
     treegen_bin=$build_dir/bench/trasko_treegen
 }
 
-# Generates a tree into the cache once; a new generator version replaces the cached copy.
+# ensure_tree NAME [MIB]: generates a tree into the cache once; a new generator version or
+# another size of the sparse file replaces the cached copy.
 ensure_tree() {
     local tree=$1 version stamp
-    version=$("$treegen_bin" --version)
+    version=$("$treegen_bin" --version)${2:+ $2}
     stamp=$work/trees/$tree.version
     if [ -d "$work/trees/$tree" ] && [ "$(cat "$stamp" 2>/dev/null)" = "$version" ]; then
         return
@@ -53,7 +54,7 @@ ensure_tree() {
     mkdir -p "$work/trees"
     rm -rf "$work/trees/$tree" "$stamp"
     note "generating the $tree tree (once)"
-    "$treegen_bin" "$tree" "$work/trees/$tree" >&2 || die "could not generate the $tree tree"
+    "$treegen_bin" "$tree" "$work/trees/$tree" "${@:2}" >&2 || die "could not generate the $tree tree"
     echo "$version" >"$stamp"
 }
 

@@ -1,13 +1,17 @@
 // Writes the benchmark's source trees. Every run on every machine gets byte-identical trees:
 // names, sizes and contents come from a fixed-seed generator, so timings can be compared.
+// It also touches memory for bench/run, which is its other plain-C++ helper.
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,13 +61,17 @@ public:
     void folder(const fs::path &relative) { fs::create_directories(m_root / relative); }
 
     // Contents are pseudo-random, so no layer can shortcut them as zeros or compress them.
-    void file(const fs::path &relative, std::uint64_t size)
+    void file(const fs::path &relative, std::uint64_t size) { sparseFile(relative, size, 0, size); }
+
+    // Holds `length` bytes of data from `offset` on; the rest of its `size` is a hole.
+    void sparseFile(const fs::path &relative, std::uint64_t size, std::uint64_t offset,
+                    std::uint64_t length)
     {
         const fs::path path = m_root / relative;
         fs::create_directories(path.parent_path());
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        std::uint64_t left = size;
-        while (left > 0) {
+        out.seekp(static_cast<std::streamoff>(offset));
+        for (std::uint64_t left = length; left > 0;) {
             const std::uint64_t chunk = std::min<std::uint64_t>(left, MiB);
             const std::uint64_t words = (chunk + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
             for (std::uint64_t i = 0; i < words; ++i)
@@ -76,6 +84,7 @@ public:
         if (!out)
             throw fs::filesystem_error("cannot write", path,
                                        std::error_code(errno, std::generic_category()));
+        fs::resize_file(path, size);
         ++m_files;
         m_bytes += size;
     }
@@ -100,12 +109,13 @@ std::string numbered(std::string_view stem, int number, int width, std::string_v
 }
 
 // Many small files: what a photo library's thumbnails or a source tree look like.
-void smallFiles(TreeWriter &tree, const fs::path &under, int folders, int filesPerFolder)
+void smallFiles(TreeWriter &tree, const fs::path &under, int folders, int filesPerFolder,
+                std::uint64_t maxSize = 8 * KiB)
 {
     for (int d = 0; d < folders; ++d) {
         const fs::path folder = under / numbered("dir", d, 3);
         for (int f = 0; f < filesPerFolder; ++f)
-            tree.file(folder / numbered("file", f, 5, ".dat"), tree.random().between(100, 8 * KiB));
+            tree.file(folder / numbered("file", f, 5, ".dat"), tree.random().between(100, maxSize));
     }
 }
 
@@ -154,11 +164,36 @@ void writeMixed(TreeWriter &tree)
     tree.folder(fs::path("documents") / "nothing here");
 }
 
+// A disk image or a database that is mostly holes: 4 KiB of data in the middle, holes around it.
+void writeSparse(TreeWriter &tree, std::uint64_t size)
+{
+    tree.sparseFile("sparse.img", size, size / 2 / (4 * KiB) * (4 * KiB), 4 * KiB);
+}
+
+// 200,000 files, for the engine's memory on a tree the size of a large photo library.
+void writeHuge(TreeWriter &tree)
+{
+    smallFiles(tree, {}, 1000, 200, KiB);
+}
+
+// Writes to every page of `mib` MiB and frees them, so that the next process finds that much
+// memory already handed back by the host of a VM that reclaims what its guest freed.
+int touchMemory(std::uint64_t mib)
+{
+    const auto memory = std::make_unique<char[]>(mib * MiB);
+    volatile char *pages = memory.get();
+    for (std::uint64_t i = 0; i < mib * MiB; i += 4 * KiB)
+        pages[i] = 1;
+    return 0;
+}
+
 int usage()
 {
-    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed FOLDER\n"
-                         "       trasko_treegen --version\n"
-                         "Writes the named tree into FOLDER, which must not exist yet.\n");
+    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge FOLDER\n"
+                         "       trasko_treegen sparse FOLDER [MIB]\n"
+                         "       trasko_treegen --version | --touch MIB\n"
+                         "Writes the named tree into FOLDER, which must not exist yet; the\n"
+                         "sparse file's size is MIB MiB (default 2048).\n");
     return 2;
 }
 
@@ -170,12 +205,15 @@ int main(int argc, char *argv[])
         std::printf("%d\n", GeneratorVersion);
         return 0;
     }
-    if (argc != 3)
+    if (argc == 3 && std::strcmp(argv[1], "--touch") == 0)
+        return touchMemory(std::strtoull(argv[2], nullptr, 10));
+    if (argc != 3 && !(argc == 4 && std::strcmp(argv[1], "sparse") == 0))
         return usage();
-
     const std::string_view name = argv[1];
+
     const fs::path root = argv[2];
-    void (*write)(TreeWriter &) = nullptr;
+    const std::uint64_t sparseSize = (argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 2048) * MiB;
+    std::function<void(TreeWriter &)> write;
     std::uint64_t seed = 0;
     if (name == "small") {
         write = writeSmall;
@@ -189,6 +227,12 @@ int main(int argc, char *argv[])
     } else if (name == "mixed") {
         write = writeMixed;
         seed = 4;
+    } else if (name == "huge") {
+        write = writeHuge;
+        seed = 6;
+    } else if (name == "sparse") {
+        write = [sparseSize](TreeWriter &tree) { writeSparse(tree, sparseSize); };
+        seed = 5;
     } else {
         return usage();
     }
