@@ -22,7 +22,7 @@ constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // Data is held back until this much has gathered, then written in whole aligned pieces: writes
 // that end mid-page cut the destination's page cache into fragments and cost far more than the
 // data they carry.
-constexpr qint64 GatherBytes = 256 * 1024;
+constexpr qint64 GatherBytes = 512 * 1024;
 constexpr qint64 WriteAlignment = 64 * 1024;
 constexpr int PipeBytes = 1024 * 1024;
 // Small files go through the buffer: their one write is aligned anyway.
