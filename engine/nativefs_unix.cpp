@@ -570,6 +570,11 @@ bool Transfer::Files::drain(TransferContext::State &context, bool all, int *erro
         }
         written += n;
     }
+    // Large files go to the device while the rest is still being copied, so that the wait for
+    // the device at the job's end is short, and dirty memory does not pile up. Only a start: a
+    // failure to write out shows at that wait.
+    if (viaPipe && written > 0)
+        ::sync_file_range(temporary, writeAt, written, SYNC_FILE_RANGE_WRITE);
     writeAt += written;
     held -= written;
     if (!viaPipe && held > 0)
