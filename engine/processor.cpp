@@ -169,6 +169,11 @@ struct Processor::Job
     }
 
     bool shouldCopy(const Status &source, const Status &target) const;
+    // The job never writes into its own source, whatever name leads there.
+    bool isSourceFolder(const FolderId &id) const
+    {
+        return id == sourceRootId || scanned.count(id) != 0 || copied.count(id) != 0;
+    }
 
     // The two phases, over the tree from the two roots or over the retry list.
     void scanJob();
@@ -659,9 +664,7 @@ void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
     frame.targetId = frame.target.id();
     frame.targetState = TargetState::Open;
     if (phase == Phase::Copy) {
-        // The job never writes into its own source, whatever name leads there.
-        if (frame.targetId == sourceRootId || scanned.count(frame.targetId) ||
-            copied.count(frame.targetId)) {
+        if (isSourceFolder(frame.targetId)) {
             unreachable(QString::fromLatin1(DestinationInSource));
             return;
         }
@@ -983,8 +986,7 @@ bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase, F
         return unreachable(targetError);
     frame.targetState = TargetState::Open;
     if (phase == Phase::Copy) {
-        const FolderId id = frame.target.id();
-        if (id == sourceRootId || scanned.count(id) || copied.count(id)) {
+        if (isSourceFolder(frame.target.id())) {
             frame.target.close();
             frame.targetState = TargetState::Unreachable;
             frame.unreachableReason = QString::fromLatin1(DestinationInSource);
