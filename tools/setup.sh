@@ -9,8 +9,9 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     # Without a font the window has no text to lay out, measure or show.
     fonts-dejavu-core
-    # The tests provoke real faults: chattr, setpriv, fiu-run; xvfb for a real display.
-    e2fsprogs util-linux fiu-utils xvfb xauth
+    # The tests provoke real faults: chattr, setpriv, fiu-run, a case-blind exFAT disk through
+    # FUSE, file systems of their own in Python; xvfb for a real display.
+    e2fsprogs util-linux fiu-utils exfatprogs exfat-fuse fuse3 python3-fusepy xvfb xauth
     # The benchmark compares against these and counts system calls.
     rsync strace
     # The desktop side: a private session bus for the notification tests, the validators of
@@ -24,8 +25,10 @@ done
 if ((${#missing[@]})); then
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # Another set-up (a second work tree, the Windows side) may hold the package lock a while.
+    $sudo apt-get -o DPkg::Lock::Timeout=900 update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=900 install -y -qq \
+        --no-install-recommends "${missing[@]}"
 fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
