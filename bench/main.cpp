@@ -3,10 +3,12 @@
 // "result key=value ..." line for bench/run and bench/syscalls to parse.
 
 #include "engine/processor.h"
+#include "ui/writebacklog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <QTimer>
 
@@ -89,11 +91,61 @@ void tick(const Processor &processor, bool verbose)
                      static_cast<unsigned long long>(fileSize), qPrintable(current), failures);
 }
 
-Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbose)
+// The counters the window's time-left estimate reads, one line a tick, and the job's running
+// time at its end: a real job's history, for replaying through the estimate.
+class History
+{
+public:
+    bool open(const QString &path)
+    {
+        m_file.setFileName(path);
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+            return false;
+        const auto backlog = WriteBacklog::read();
+        m_writtenAtStart = backlog ? backlog->writtenBytes : 0;
+        m_file.write("# ms files_done files_total bytes_done bytes_total flushing pending_kib "
+                     "written_kib\n");
+        return true;
+    }
+
+    void tick(const Processor &processor)
+    {
+        if (!m_file.isOpen())
+            return;
+        const auto backlog = WriteBacklog::read();
+        const quint64 written = backlog ? backlog->writtenBytes - m_writtenAtStart : 0;
+        m_file.write(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
+                         .arg(processor.elapsedMilliseconds())
+                         .arg(processor.filesDone())
+                         .arg(processor.filesTotal())
+                         .arg(processor.bytesDone())
+                         .arg(processor.bytesTotal())
+                         .arg(processor.isFlushing() ? 1 : 0)
+                         .arg(backlog ? backlog->pendingBytes / 1024 : 0)
+                         .arg(written / 1024)
+                         .toLatin1());
+    }
+
+    void end(const Processor &processor)
+    {
+        if (m_file.isOpen())
+            m_file.write("end " + QByteArray::number(processor.elapsedMilliseconds()) + '\n');
+    }
+
+private:
+    QFile m_file;
+    quint64 m_writtenAtStart = 0;
+};
+
+Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbose,
+                         History &history)
 {
     QTimer timer;
     timer.setInterval(500);
-    QObject::connect(&timer, &QTimer::timeout, &app, [&] { tick(processor, verbose); });
+    QObject::connect(&timer, &QTimer::timeout, &app, [&] {
+        tick(processor, verbose);
+        history.tick(processor);
+    });
     QObject::connect(&processor, &QThread::finished, &app, [&] {
         timer.stop();
         app.quit();
@@ -101,10 +153,12 @@ Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbo
 
     QElapsedTimer clock;
     clock.start();
+    history.tick(processor); // what was waiting to be written before the job
     processor.start();
     timer.start();
     app.exec();
     processor.wait();
+    history.end(processor);
 
     Outcome outcome;
     outcome.elapsedSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
@@ -162,8 +216,12 @@ int main(int argc, char *argv[])
                                             QStringLiteral("Print every failed file to stderr."));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print the counters on every tick."));
-    parser.addOptions(
-        {modeOption, flatOption, hiddenOption, scanOption, failuresOption, verboseOption});
+    const QCommandLineOption historyOption(
+        QStringLiteral("history"),
+        QStringLiteral("Write the counters of every tick, and the job's running time, to FILE."),
+        QStringLiteral("file"));
+    parser.addOptions({modeOption, flatOption, hiddenOption, scanOption, failuresOption,
+                       verboseOption, historyOption});
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("Folder to copy."));
     parser.addPositionalArgument(QStringLiteral("target"), QStringLiteral("Folder to copy into."));
     parser.process(app);
@@ -175,12 +233,18 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    History history;
+    if (parser.isSet(historyOption) && !history.open(parser.value(historyOption))) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(parser.value(historyOption)));
+        return 2;
+    }
+
     Processor processor(folders.at(0), folders.at(1), *mode, !parser.isSet(flatOption),
                         parser.isSet(hiddenOption));
     const bool scanOnly = parser.isSet(scanOption);
-    const Outcome outcome = scanOnly
-                                ? timeCountingPass(processor)
-                                : runLikeTheWindow(app, processor, parser.isSet(verboseOption));
+    const Outcome outcome =
+        scanOnly ? timeCountingPass(processor)
+                 : runLikeTheWindow(app, processor, parser.isSet(verboseOption), history);
 
     if (parser.isSet(failuresOption)) {
         for (const CopyError &error : processor.failures())

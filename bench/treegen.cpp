@@ -178,6 +178,29 @@ void writeHuge(TreeWriter &tree)
 
 // Writes to every page of `mib` MiB and frees them, so that the next process finds that much
 // memory already handed back by the host of a VM that reclaims what its guest freed.
+// For the time-left histories: a job whose cost per file and cost per byte take turns. The copy
+// enters sub-folders before it copies a folder's own files.
+void writeLargeThenSmall(TreeWriter &tree)
+{
+    for (int i = 0; i < 3; ++i)
+        tree.file(fs::path("large") / numbered("large", i, 1, ".bin"), 1024 * MiB);
+    for (int f = 0; f < 20000; ++f)
+        tree.file(numbered("file", f, 5, ".dat"), tree.random().between(100, 8 * KiB));
+}
+
+void writeSmallThenLarge(TreeWriter &tree)
+{
+    smallFiles(tree, "small", 1, 20000);
+    for (int i = 0; i < 3; ++i)
+        tree.file(numbered("large", i, 1, ".bin"), 1024 * MiB);
+}
+
+void writeTiny(TreeWriter &tree)
+{
+    for (int f = 0; f < 100000; ++f)
+        tree.file(numbered("tiny", f, 6, ".txt"), tree.random().between(1, 512));
+}
+
 int touchMemory(std::uint64_t mib)
 {
     const auto memory = std::make_unique<char[]>(mib * MiB);
@@ -190,6 +213,7 @@ int touchMemory(std::uint64_t mib)
 int usage()
 {
     std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge FOLDER\n"
+                         "       trasko_treegen large-small|small-large|tiny FOLDER\n"
                          "       trasko_treegen sparse FOLDER [MIB]\n"
                          "       trasko_treegen --version | --touch MIB\n"
                          "Writes the named tree into FOLDER, which must not exist yet; the\n"
@@ -230,6 +254,15 @@ int main(int argc, char *argv[])
     } else if (name == "huge") {
         write = writeHuge;
         seed = 6;
+    } else if (name == "large-small") {
+        write = writeLargeThenSmall;
+        seed = 7;
+    } else if (name == "small-large") {
+        write = writeSmallThenLarge;
+        seed = 8;
+    } else if (name == "tiny") {
+        write = writeTiny;
+        seed = 9;
     } else if (name == "sparse") {
         write = [sparseSize](TreeWriter &tree) { writeSparse(tree, sparseSize); };
         seed = 5;
