@@ -6,17 +6,25 @@
 #include "glass/glassframe.h"
 
 #include "engine/pathcheck.h"
+#include "ui/writebacklog.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
+#include <QTabBar>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -31,6 +39,19 @@ QSettings openSettings()
     return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
 }
 
+// Asks for the whole form, however tall; the window then bounds itself by its screen. (The
+// toolkit's scroll area asks for no more than 24 lines of text.)
+class FormScrollArea : public QScrollArea
+{
+public:
+    using QScrollArea::QScrollArea;
+    QSize sizeHint() const override
+    {
+        const int frame = 2 * frameWidth();
+        return widget() ? widget()->sizeHint() + QSize(frame, frame) : QScrollArea::sizeHint();
+    }
+};
+
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
@@ -38,9 +59,12 @@ MainWindow::MainWindow(QWidget *parent)
       m_state(StateIdle)
 {
     m_form->setupUi(this);
+    wrapInScrollArea();
 
     // The style sheet collapses the tab bar on this property: the window alone switches pages.
     m_form->tabWidget->setProperty("showTabs", false);
+    // Hidden too, so that screen readers are not offered its two empty tabs.
+    m_form->tabWidget->tabBar()->hide();
     m_form->tabWidget->setCurrentIndex(0);
     // The hidden tab bar still answers Ctrl+Tab. The copy-errors page stays out of reach except
     // while the window itself shows it, so that its Retry cannot meet a job still running.
@@ -60,7 +84,19 @@ MainWindow::MainWindow(QWidget *parent)
     copy->setShortcutContext(Qt::WidgetShortcut);
     connect(copy, &QAction::triggered, this, &MainWindow::copySelectedFailures);
     m_form->treeView->addAction(copy);
+    // Space ticks what the keyboard selected, as a click on a tick box does.
+    auto *tick = new QAction(tr("Tick or Untick"), m_form->treeView);
+    tick->setShortcut(Qt::Key_Space);
+    tick->setShortcutContext(Qt::WidgetShortcut);
+    connect(tick, &QAction::triggered, this, &MainWindow::toggleSelectedChecks);
+    m_form->treeView->addAction(tick);
     m_form->treeView->setContextMenuPolicy(Qt::ActionsContextMenu);
+    m_form->treeView->setTextElideMode(Qt::ElideMiddle);
+
+    for (QLineEdit *field : {m_form->lineEditSource, m_form->lineEditTarget}) {
+        field->setAcceptDrops(true);
+        field->installEventFilter(this);
+    }
 
     m_processor = nullptr;
     m_state = StateIdle;
@@ -92,19 +128,43 @@ void MainWindow::showAndFit()
     fitToContents();
 }
 
+void MainWindow::wrapInScrollArea()
+{
+    auto *scroll = new FormScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollArea"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setWidgetResizable(true);
+    // The form paints its own background, and where there is glass the glass shows through.
+    scroll->viewport()->setAutoFillBackground(false);
+    scroll->setWidget(takeCentralWidget());
+    setCentralWidget(scroll);
+}
+
 void MainWindow::fitToContents()
 {
     m_form->tab->adjustSize();
     m_form->tabWidget->adjustSize();
     m_form->centralWidget->adjustSize();
+    centralWidget()->updateGeometry(); // the scroll area: its hint is the form's, now
     adjustSize();
+    // adjustSize() stops at two thirds of the screen, and at the form's minimum if the screen
+    // is smaller: the window may use the screen's whole free area, and never more.
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const QRect room = screen()->availableGeometry().marginsRemoved(frame);
+    resize(sizeHint().expandedTo(minimumSize()).boundedTo(room.size()));
+    if (isVisible() && !room.contains(geometry()))
+        move(std::clamp(x(), room.left(), std::max(room.left(), room.right() - width() + 1)),
+             std::clamp(y(), room.top(), std::max(room.top(), room.bottom() - height() + 1)));
 }
 
 QStandardItemModel *MainWindow::createErrorModel()
 {
-    auto *model = new QStandardItemModel(0, 2, this);
+    auto *model = new QStandardItemModel(0, 3, this);
     model->setHeaderData(0, Qt::Horizontal, tr("File"), Qt::EditRole);
     model->setHeaderData(1, Qt::Horizontal, tr("Error"), Qt::EditRole);
+    // The system's own words, in a column of their own: reachable by keyboard and screen reader.
+    model->setHeaderData(2, Qt::Horizontal, tr("Reason"), Qt::EditRole);
     return model;
 }
 
@@ -182,6 +242,47 @@ void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
         field->setText(chosen);
 }
 
+QString MainWindow::droppedFolder(const QMimeData *data)
+{
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return {};
+    // What the chooser would have given: an existing folder, named in full.
+    const QFileInfo folder(urls.first().toLocalFile());
+    return folder.isDir() ? QDir::cleanPath(folder.absoluteFilePath()) : QString();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *field = qobject_cast<QLineEdit *>(watched);
+    if (!field || (field != m_form->lineEditSource && field != m_form->lineEditTarget))
+        return QMainWindow::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto *drag = static_cast<QDragMoveEvent *>(event);
+        if (droppedFolder(drag->mimeData()).isEmpty())
+            drag->ignore();
+        else
+            drag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop: {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QString folder = droppedFolder(drop->mimeData());
+        if (folder.isEmpty()) {
+            drop->ignore();
+        } else {
+            field->setText(folder);
+            drop->acceptProposedAction();
+        }
+        return true;
+    }
+    default:
+        return QMainWindow::eventFilter(watched, event);
+    }
+}
+
 void MainWindow::on_buttonSource_clicked()
 {
     chooseFolder(m_form->lineEditSource, tr("Source Location"));
@@ -219,7 +320,8 @@ void MainWindow::startJob(const QString &source, const QString &target,
     m_jobTarget = target;
     if (!retry.isEmpty())
         m_processor->setRetryFiles(retry);
-    m_remaining = RemainingTime();
+    // What waits to be written before the job began is not the job's to wait for.
+    m_remaining = RemainingTime(WriteBacklog::read());
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
     m_processor->start(QThread::InheritPriority);
     m_timer.start();
@@ -278,6 +380,44 @@ void MainWindow::on_buttonStart_clicked()
     startJob(source, target, {});
 }
 
+bool MainWindow::confirmCancelOnClose()
+{
+    QMessageBox box(QMessageBox::Question, tr("Copy in progress"),
+                    tr("The copy has not finished. If you cancel it, the files copied so far stay "
+                       "and the file being copied is left as it was."),
+                    QMessageBox::NoButton, this);
+    QPushButton *keep = box.addButton(tr("Keep copying"), QMessageBox::RejectRole);
+    QPushButton *cancel =
+        box.addButton(tr("Cancel the copy and close"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    box.exec();
+    return box.clickedButton() == cancel;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_processor && !m_closeWhenDone && !m_processor->isCancelled() &&
+        !m_processor->isFlushing() && !confirmCancelOnClose()) {
+        event->ignore();
+        return;
+    }
+    // The job may have ended, or reached its last step, while the question was open.
+    if (!m_processor) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    m_closeWhenDone = true;
+    if (m_processor->isFlushing() && !m_processor->isCancelled()) {
+        m_form->labelStatus->setText(tr("Writing to the destination… The window closes once the "
+                                        "data is written."));
+    } else if (!m_processor->isCancelled()) {
+        m_processor->cancel();
+        m_form->labelStatus->setText(tr("Operation cancelling"));
+    }
+}
+
 void MainWindow::on_buttonCancel_clicked()
 {
     if (!m_processor)
@@ -314,6 +454,10 @@ void MainWindow::processFinished()
     }
     delete m_processor;
     m_processor = nullptr;
+    if (m_closeWhenDone) {
+        m_closeWhenDone = false;
+        close();
+    }
 }
 
 void MainWindow::announceOutcome(const QString &outcome)
@@ -333,7 +477,7 @@ void MainWindow::showCopyErrors(const QList<CopyError> &failures)
     m_failures = failures;
     m_errorModel->removeRows(0, m_errorModel->rowCount());
     m_form->treeView->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    m_errorModel->setColumnCount(2);
+    m_errorModel->setColumnCount(3);
     m_errorModel->setRowCount(int(failures.size()));
     for (int i = 0; i < failures.size(); ++i) {
         auto *file = new QStandardItem(failures.at(i).file());
@@ -345,18 +489,45 @@ void MainWindow::showCopyErrors(const QList<CopyError> &failures)
         // The system's own words for the cause; the message stays the program's.
         file->setToolTip(failures.at(i).reason());
         message->setToolTip(failures.at(i).reason());
+        auto *reason = new QStandardItem(failures.at(i).reason());
+        reason->setEditable(false);
         m_errorModel->setItem(i, 0, file);
         m_errorModel->setItem(i, 1, message);
+        m_errorModel->setItem(i, 2, reason);
     }
-    m_form->treeView->header()->resizeSections(QHeaderView::ResizeToContents);
     m_form->tabWidget->setTabEnabled(1, true);
     m_form->tabWidget->setCurrentIndex(1);
+    fitErrorColumns();
+}
+
+void MainWindow::fitErrorColumns()
+{
+    QHeaderView *header = m_form->treeView->header();
+    header->resizeSections(QHeaderView::ResizeToContents);
+    m_form->tab_2->layout()->activate();
+    const int room = m_form->treeView->viewport()->width();
+    const int others = header->sectionSize(1) + header->sectionSize(2);
+    // A long path gives way, shortened in its middle, down to a third of the list.
+    if (header->sectionSize(0) + others > room)
+        header->resizeSection(0, std::max(room - others, room / 3));
 }
 
 void MainWindow::setAllChecks(Qt::CheckState state)
 {
     for (int row = 0; row < m_errorModel->rowCount(); ++row)
         m_errorModel->setData(m_errorModel->index(row, 0), int(state), Qt::CheckStateRole);
+}
+
+void MainWindow::toggleSelectedChecks()
+{
+    QModelIndexList rows = m_form->treeView->selectionModel()->selectedRows();
+    if (rows.isEmpty() && m_form->treeView->currentIndex().isValid())
+        rows.append(m_form->treeView->currentIndex().siblingAtColumn(0));
+    const bool allTicked = std::all_of(rows.cbegin(), rows.cend(), [](const QModelIndex &row) {
+        return row.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    });
+    for (const QModelIndex &row : std::as_const(rows))
+        m_errorModel->setData(row, allTicked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
 }
 
 void MainWindow::on_buttonSelectAll_clicked()
@@ -403,7 +574,7 @@ void MainWindow::copySelectedFailures() const
     for (const QModelIndex &row : std::as_const(rows)) {
         const QModelIndex message = row.siblingAtColumn(1);
         text += row.data().toString() + u'\t' + message.data().toString() + u'\t' +
-                row.data(Qt::ToolTipRole).toString() + u'\n';
+                row.siblingAtColumn(2).data().toString() + u'\n';
     }
     if (!text.isEmpty())
         QGuiApplication::clipboard()->setText(text);
@@ -436,6 +607,9 @@ void MainWindow::updateInfo()
         m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
     else if (m_processor->isCancelled())
         m_form->labelStatus->setText(tr("Cancelling: writing what was copied to the destination…"));
+    else if (m_closeWhenDone)
+        m_form->labelStatus->setText(
+            tr("Writing to the destination… The window closes once the data is written."));
     else
         m_form->labelStatus->setText(tr("Writing to the destination…"));
     m_form->labelElapsed->setText(formatDuration(elapsed));
@@ -455,16 +629,27 @@ void MainWindow::updateInfo()
     else
         m_form->progressBarFile->setValue(0);
 
-    // From bytes and files both, timed to the millisecond: a tail of small files is not
-    // estimated at nothing, and no estimate reads "0 seconds" while work remains.
-    const std::optional<quint32> remaining = m_remaining.update(
-        {m_processor->elapsedMilliseconds(), filesDone, filesTotal, done, total});
-    m_form->labelRemaining->setText(remaining ? formatDuration(*remaining) : tr("Unknown"));
+    updateTimeLeft(filesDone, filesTotal, done, total);
 
-    if (elapsed != 0)
-        m_form->labelSpeed->setText(formatSize(double(done) / double(elapsed)) + tr("/sec"));
+    // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after.
+    const qint64 ms = m_processor->elapsedMilliseconds();
+    if (ms > 0)
+        m_form->labelSpeed->setText(formatSize(double(done) * 1000 / double(ms)) + tr("/sec"));
     else
         m_form->labelSpeed->setText(tr("0 Bytes/sec"));
+}
+
+void MainWindow::updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
+                                quint64 bytesTotal)
+{
+    const qint64 ms = m_processor->elapsedMilliseconds();
+    // The last step waits for the system to write the copy out, which only the kernel's
+    // counters measure; they are read only then.
+    const std::optional<quint32> remaining =
+        m_processor->isFlushing()
+            ? m_remaining.updateWriteOut(ms, WriteBacklog::read())
+            : m_remaining.update({ms, filesDone, filesTotal, bytesDone, bytesTotal});
+    m_form->labelRemaining->setText(remaining ? formatDuration(*remaining) : tr("Unknown"));
 }
 
 QString MainWindow::formatSize(double bytes)

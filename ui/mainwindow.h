@@ -13,6 +13,7 @@
 
 class Processor;
 class QLineEdit;
+class QMimeData;
 class QStandardItemModel;
 
 namespace Ui {
@@ -44,6 +45,13 @@ public:
     // Re-fits the first page, the tab widget, the central widget and the window, in that order.
     void fitToContents();
 
+protected:
+    // While a job runs the window asks before it goes, and while its data is being written to
+    // the destination it stays until that is done: a window never vanishes over unseen work.
+    void closeEvent(QCloseEvent *event) override;
+    // Folders dropped on the read-only folder fields.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     // Slot order is the meta-object index order; keep it.
     void on_buttonSource_clicked();
@@ -62,6 +70,8 @@ private:
     QStandardItemModel *createErrorModel();
     void applyGlassFrame();
 
+    // Puts the form inside a scroll area, so that the window can always fit its screen.
+    void wrapInScrollArea();
     void showInfoPanel();
     void hideInfoPanel();
     void resetInfoPanel();
@@ -69,12 +79,22 @@ private:
     void updateStartButton();
 
     void showCopyErrors(const QList<CopyError> &errors);
+    // Leaves the message and reason columns readable beside a long path.
+    void fitErrorColumns();
     void setAllChecks(Qt::CheckState state);
+    // Ticks the selected rows of the copy-errors list, or unticks them when all are ticked.
+    void toggleSelectedChecks();
     // Puts the selected rows of the copy-errors list on the clipboard: path, message and
     // reason, tab-separated, one row a line.
     void copySelectedFailures() const;
 
     void chooseFolder(QLineEdit *field, const QString &caption);
+    // The one existing folder a drag carries, or nothing.
+    static QString droppedFolder(const QMimeData *data);
+    // Asks whether to cancel the running job; true when the person chose to.
+    bool confirmCancelOnClose();
+    void updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
+                        quint64 bytesTotal);
     static void showMessage(const QString &title, const QString &text);
     OverwriteMode overwriteMode() const;
     // Starts a job with the form's options; a non-empty list makes it a retry of those files.
@@ -103,6 +123,9 @@ private:
     QList<CopyError> m_failures;
 
     RemainingTime m_remaining;
+    // The window was closed while its job was still running or writing out: it goes once the
+    // worker has finished.
+    bool m_closeWhenDone = false;
     DesktopAnnouncer m_announcer;
 
     // The window suite drives the private operations and reads the state directly.
