@@ -17,16 +17,21 @@
 #include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTabWidget>
@@ -81,6 +86,7 @@ struct Form
     WIDGET(QLabel, labelRemaining);
     WIDGET(QLabel, labelSpeed);
     WIDGET(QTabWidget, tabWidget);
+    WIDGET(QWidget, tab);
     WIDGET(QTreeView, treeView);
     WIDGET(QPushButton, buttonSelectAll);
     WIDGET(QPushButton, buttonDeselectAll);
@@ -229,6 +235,43 @@ bool mountSlowDisk(const QString &image, const QString &mountPoint, Cleanup &cle
         return limit.open(QIODevice::WriteOnly) && limit.write(numbers + " 0\n") > 0;
     });
     return limit.write(numbers + " 4194304\n") > 0;
+}
+
+// WCAG's relative luminance of a pixel.
+double luminance(QRgb pixel)
+{
+    const auto linear = [](int channel) {
+        const double c = channel / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(pixel)) + 0.7152 * linear(qGreen(pixel)) +
+           0.0722 * linear(qBlue(pixel));
+}
+
+// The strongest contrast between a widget's text as rendered and what is behind it: the window
+// is drawn with and without the text, and the pixels that differ are compared.
+double textContrast(QWidget *window, QWidget *widget, const char *property)
+{
+    auto *button = qobject_cast<QAbstractButton *>(widget);
+    const QIcon icon = button ? button->icon() : QIcon();
+    if (button)
+        button->setIcon({}); // an icon is not text, and would move with it
+    const QVariant text = widget->property(property);
+    const QImage with = window->grab().toImage();
+    widget->setProperty(property, QString());
+    const QImage without = window->grab().toImage();
+    widget->setProperty(property, text);
+    if (button)
+        button->setIcon(icon);
+    double best = 1;
+    const QRect area = QRect(widget->mapTo(window, QPoint()), widget->size()) & with.rect();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const double a = luminance(with.pixel(x, y)), b = luminance(without.pixel(x, y));
+            best = std::max(best, (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05));
+        }
+    }
+    return best;
 }
 
 QString accessible(QWidget *widget, QAccessible::Text text = QAccessible::Name)
@@ -433,6 +476,11 @@ private slots:
         QVERIFY2(!m_form->widgetInfo->isHidden(), "the panel opens as \"showInfo\" says");
         QVERIFY2(spinUntil([&] { return worker->bytesDone() > 0 || worker->isFinished(); }),
                  "no copy");
+        // The speed from the job's milliseconds: a copy under way is never "0 Bytes/sec".
+        QVERIFY(spinUntil([&] { return worker->bytesDone() > (1 << 20) || worker->isFinished(); }));
+        m_window->updateInfo();
+        QVERIFY2(worker->elapsedSeconds() > 0 || m_form->labelSpeed->text() != "0 Bytes/sec",
+                 "a speed of whole seconds");
 
         m_form->buttonStart->click();
         QCOMPARE(m_form->labelStatus->text(), "Operation paused");
@@ -724,8 +772,11 @@ private slots:
         QVERIFY2(m_form->buttonInfo->isHidden() && m_form->widgetInfo->isHidden(),
                  "the information panel belongs to a job");
         QCOMPARE(m_form->progressBarTotal->value() + m_form->progressBarFile->value(), 0);
-        // The pages are the window's to switch: no tab shows.
-        QCOMPARE(m_form->tabWidget->tabBar()->tabRect(1).height(), 0);
+        // The pages are the window's to switch: no tab shows, to the eye or to a screen reader.
+        QAccessibleInterface *tabs =
+            QAccessible::queryAccessibleInterface(m_form->tabWidget->tabBar());
+        for (int i = -1; i < tabs->childCount(); ++i)
+            QVERIFY((i < 0 ? tabs : tabs->child(i))->state().invisible);
         QCOMPARE(m_form->treeView->model()->headerData(1, Qt::Horizontal).toString(), "Error");
         QCOMPARE(QImageReader(":/resources/icon.ico").imageCount(), 7);
     }
@@ -880,35 +931,129 @@ private slots:
     void failureListCopiesAndSorts()
     {
         QVERIFY(shownAndActive());
+        const QString deep = "/src/a/" + QString(300, u'x');
         m_window->showCopyErrors({{"/src/b", SourceReadError, "Input/output error"},
-                                  {"/src/a", TargetWriteError, "No space left on device"}});
+                                  {deep, TargetWriteError, "No space left on device"}});
         QTreeView *view = m_form->treeView;
         const QAbstractItemModel *model = view->model();
         QHeaderView *header = view->header();
         QVERIFY2(header->sortIndicatorSection() < 0, "a sort arrow over rows in failure order");
-        QCOMPARE(model->index(0, 0).data(Qt::ToolTipRole).toString(), "Input/output error");
-        QCOMPARE(model->index(1, 1).data(Qt::ToolTipRole).toString(), "No space left on device");
+        // The system's reason has a column of its own, and a long path leaves the message in view.
+        QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), "Reason");
+        QCOMPARE(model->index(0, 2).data().toString(), "Input/output error");
+        QVERIFY(header->sectionSize(1) >=
+                view->fontMetrics().horizontalAdvance("Target file could not be written"));
+        QVERIFY(header->sectionViewportPosition(1) + header->sectionSize(1) <=
+                view->viewport()->width());
 
         // Select All ticks and selects nothing; Ctrl+C and the menu's Copy copy the selected rows.
         m_form->buttonSelectAll->click();
         QVERIFY(view->selectionModel()->selectedRows().isEmpty());
         view->selectAll();
         QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+        const QString second =
+            deep + "\tTarget file could not be written\tNo space left on device\n";
         QCOMPARE(QGuiApplication::clipboard()->text(),
-                 "/src/b\tSource file could not be read\tInput/output error\n"
-                 "/src/a\tTarget file could not be written\tNo space left on device\n");
+                 "/src/b\tSource file could not be read\tInput/output error\n" + second);
+        // Space ticks the selected rows, and unticks them once all of them are ticked.
+        m_form->buttonDeselectAll->click();
+        QTest::keyClick(view, Qt::Key_Space);
+        QCOMPARE(ticks(), QList<int>(2, Qt::Checked));
         view->selectionModel()->select(model->index(1, 0), QItemSelectionModel::ClearAndSelect |
                                                                QItemSelectionModel::Rows);
+        QTest::keyClick(view, Qt::Key_Space);
+        QCOMPARE(ticks(), QList<int>({Qt::Checked, Qt::Unchecked}));
         view->actions().value(0)->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(),
-                 "/src/a\tTarget file could not be written\tNo space left on device\n");
+        QCOMPARE(QGuiApplication::clipboard()->text(), second);
 
         // Either column sorts, and then the arrow shows it.
         for (const int column : {0, 1}) {
             QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
                               QPoint(header->sectionViewportPosition(column) + 5, 5));
             QCOMPARE(header->sortIndicatorSection(), column);
-            QCOMPARE(model->index(0, 0).data().toString(), column == 0 ? "/src/a" : "/src/b");
+            QCOMPARE(model->index(0, 0).data().toString(), column == 0 ? deep : "/src/b");
+        }
+    }
+
+    // Only one existing folder is taken, as the chooser would give it; the fields stay read-only.
+    void foldersDroppedOnTheFields()
+    {
+        QVERIFY(writeFile(path("folder/file"), "data"));
+        const auto drop = [](QWidget *field, const QList<QUrl> &urls) {
+            QMimeData data;
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(field, &enter);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(field, &drop);
+            return enter.isAccepted();
+        };
+        const QUrl folder = QUrl::fromLocalFile(path("folder") + "/");
+        for (QLineEdit *field : {m_form->lineEditSource, m_form->lineEditTarget}) {
+            QVERIFY(!drop(field, {QUrl::fromLocalFile(path("folder/file"))}));
+            QVERIFY(!drop(field, {QUrl::fromLocalFile(path("missing"))}));
+            QVERIFY(!drop(field, {QUrl("sftp://host/folder")}));
+            QVERIFY(!drop(field, {folder, folder}));
+            QVERIFY(field->text().isEmpty());
+            QVERIFY(drop(field, {folder}));
+            QCOMPARE(field->text(), path("folder"));
+            QVERIFY(field->isReadOnly());
+        }
+    }
+
+    // At its tallest the window fits the screen's free area, on any screen (the suite runs
+    // once more on a 1280 by 800 screen at twice the scale), and the toggle can be reached.
+    void fitsTheScreen()
+    {
+        QVERIFY(shownAndActive());
+        m_window->showInfoPanel();
+        const QRect room = m_window->screen()->availableGeometry();
+        QTRY_VERIFY2(room.contains(m_window->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4 outside %5x%6")
+                                    .arg(m_window->frameGeometry().x())
+                                    .arg(m_window->frameGeometry().y())
+                                    .arg(m_window->frameGeometry().width())
+                                    .arg(m_window->frameGeometry().height())
+                                    .arg(room.width())
+                                    .arg(room.height())));
+        auto *scroll = m_window->findChild<QScrollArea *>();
+        scroll->ensureWidgetVisible(m_form->buttonInfo);
+        QTRY_VERIFY(!m_form->buttonInfo->visibleRegion().isEmpty());
+        // Where the screen has room, nothing scrolls.
+        if (m_form->widgetInfo->sizeHint().height() + m_form->tab->sizeHint().height() <
+            room.height() / 2)
+            QVERIFY(!scroll->verticalScrollBar()->isVisible());
+    }
+
+    // Every text of the window stands out from what is behind it (WCAG's 4.5:1), in the default
+    // palette and in a dark one, where the panel keeps its light background.
+    void readableInAnyTheme()
+    {
+        const QPalette original = QApplication::palette();
+        Cleanup cleanup;
+        cleanup.add([original] { QApplication::setPalette(original); });
+        QPalette dark(QColor(0x35, 0x35, 0x35), QColor(0x2a, 0x2a, 0x2a));
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+            dark.setColor(role, QColor(0xee, 0xee, 0xee));
+        dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+        for (const QPalette &palette : {original, dark}) {
+            QApplication::setPalette(palette);
+            m_window = std::make_unique<MainWindow>();
+            m_form = std::make_unique<Form>(m_window.get());
+            m_form->lineEditSource->setText("/home/someone/Photos");
+            m_window->hideInfoPanel();
+            QVERIFY(shownAndActive());
+            const QImage shown = m_window->grab().toImage();
+            QVERIFY2(luminance(shown.pixel(m_window->width() / 2, 3)) > 0.6, "the panel is light");
+            for (QWidget *widget : m_window->findChildren<QWidget *>()) {
+                const char *property = qobject_cast<QGroupBox *>(widget) ? "title" : "text";
+                if (!widget->isVisible() || qobject_cast<QProgressBar *>(widget) ||
+                    widget->property(property).toString().isEmpty())
+                    continue;
+                const double contrast = textContrast(m_window.get(), widget, property);
+                QVERIFY2(contrast >= 4.5, qPrintable(widget->objectName() + QStringLiteral(": ") +
+                                                     QString::number(contrast)));
+            }
         }
     }
 
