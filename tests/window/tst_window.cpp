@@ -11,33 +11,10 @@
 #include "ui/remainingtime.h"
 #include "ui/writebacklog.h"
 
-#include <QAccessible>
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QImageReader>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QMimeData>
-#include <QPointer>
-#include <QProcess>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QScreen>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QStandardItemModel>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTreeView>
+#include <QtWidgets>
 
 #include <sys/mount.h>
 
@@ -50,6 +27,20 @@ namespace {
 constexpr int JobTimeoutMs = 60000;
 
 // The window's widgets, found by their object names as a person's tools find them.
+// clang-format off
+#define FORM_WIDGETS(X)                                                                            \
+    X(QLineEdit, lineEditSource) X(QLineEdit, lineEditTarget) X(QPushButton, buttonSource)         \
+    X(QPushButton, buttonTarget) X(QRadioButton, radioButtonOverwriteNone)                         \
+    X(QRadioButton, radioButtonOverwriteAll) X(QRadioButton, radioButtonOverwriteOlder)            \
+    X(QRadioButton, radioButtonOverewriteSmaller) X(QCheckBox, checkBoxSubFolders)                 \
+    X(QCheckBox, checkBoxHidden) X(QPushButton, buttonStart) X(QPushButton, buttonCancel)          \
+    X(QPushButton, buttonInfo) X(QProgressBar, progressBarTotal) X(QProgressBar, progressBarFile)  \
+    X(QLabel, labelStatus) X(QWidget, widgetInfo) X(QLabel, labelTotal) X(QLabel, labelProcessed)  \
+    X(QLabel, labelErrors) X(QLabel, labelRemaining) X(QLabel, labelSpeed) X(QWidget, tab)         \
+    X(QTabWidget, tabWidget) X(QTreeView, treeView) X(QPushButton, buttonSelectAll)                \
+    X(QPushButton, buttonDeselectAll) X(QPushButton, buttonRetry) X(QPushButton, buttonCancelRetry)
+// clang-format on
+
 struct Form
 {
     explicit Form(QWidget *window) : window(window) {}
@@ -62,36 +53,8 @@ struct Form
     }
 
     QWidget *const window;
-#define WIDGET(Type, name) Type *const name = find<Type>(#name)
-    WIDGET(QLineEdit, lineEditSource);
-    WIDGET(QLineEdit, lineEditTarget);
-    WIDGET(QPushButton, buttonSource);
-    WIDGET(QPushButton, buttonTarget);
-    WIDGET(QRadioButton, radioButtonOverwriteNone);
-    WIDGET(QRadioButton, radioButtonOverwriteAll);
-    WIDGET(QRadioButton, radioButtonOverwriteOlder);
-    WIDGET(QRadioButton, radioButtonOverewriteSmaller);
-    WIDGET(QCheckBox, checkBoxSubFolders);
-    WIDGET(QCheckBox, checkBoxHidden);
-    WIDGET(QPushButton, buttonStart);
-    WIDGET(QPushButton, buttonCancel);
-    WIDGET(QPushButton, buttonInfo);
-    WIDGET(QProgressBar, progressBarTotal);
-    WIDGET(QProgressBar, progressBarFile);
-    WIDGET(QLabel, labelStatus);
-    WIDGET(QWidget, widgetInfo);
-    WIDGET(QLabel, labelTotal);
-    WIDGET(QLabel, labelProcessed);
-    WIDGET(QLabel, labelErrors);
-    WIDGET(QLabel, labelRemaining);
-    WIDGET(QLabel, labelSpeed);
-    WIDGET(QTabWidget, tabWidget);
-    WIDGET(QWidget, tab);
-    WIDGET(QTreeView, treeView);
-    WIDGET(QPushButton, buttonSelectAll);
-    WIDGET(QPushButton, buttonDeselectAll);
-    WIDGET(QPushButton, buttonRetry);
-    WIDGET(QPushButton, buttonCancelRetry);
+#define WIDGET(Type, name) Type *const name = find<Type>(#name);
+    FORM_WIDGETS(WIDGET)
 #undef WIDGET
 };
 
@@ -173,68 +136,21 @@ private:
     QDBusConnection m_bus{QString()};
 };
 
-// A job recorded by bench/histories: the counters of every half-second tick, and the job's
-// running time at its end. Columns: ms, files done and total, bytes done and total, flushing,
-// KiB waiting to be written and KiB written since the job began.
-struct History
-{
-    QList<QList<qint64>> ticks;
-    qint64 endMs = -1;
-
-    explicit History(const QString &path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-            return;
-        while (!file.atEnd()) {
-            const QList<QByteArray> fields = file.readLine().simplified().split(' ');
-            if (fields.first() == "end")
-                endMs = fields.value(1).toLongLong();
-            if (fields.size() != 8 || fields.first().startsWith('#'))
-                continue;
-            ticks.append(QList<qint64>());
-            for (const QByteArray &field : fields)
-                ticks.last().append(field.toLongLong());
-        }
-    }
-    static WriteBacklog::Reading backlog(const QList<qint64> &tick)
-    {
-        return {quint64(tick.at(6)) << 10, quint64(tick.at(7)) << 10};
-    }
-};
-
-bool run(const QString &program, const QStringList &arguments, QByteArray *output = nullptr)
-{
-    QProcess process;
-    process.start(program, arguments);
-    const bool ran = process.waitForFinished(60000) &&
-                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    if (output)
-        *output = process.readAllStandardOutput().trimmed();
-    return ran;
-}
-
 // A file system on a loop device whose writes the block layer holds to 4 MiB/s, so that the
 // write-out at a job's end lasts seconds. Needs root.
 bool mountSlowDisk(const QString &image, const QString &mountPoint, Cleanup &cleanup)
 {
-    QByteArray device, numbers;
-    QFile limit("/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device");
-    if (!QFile(image).open(QIODevice::WriteOnly) || !QFile::resize(image, 256 << 20) ||
-        !run("mkfs.ext4", {"-q", "-F", image}) ||
-        !run("losetup", {"-f", "--show", "--direct-io=on", image}, &device))
-        return false;
-    cleanup.add([device] { QProcess::execute("losetup", {"-d", device}); });
-    if (!QDir().mkpath(mountPoint) || !run("mount", {device, mountPoint}))
-        return false;
-    cleanup.add([mountPoint] { QProcess::execute("umount", {mountPoint}); });
-    if (!run("lsblk", {"-dno", "MAJ:MIN", device}, &numbers) || !limit.open(QIODevice::WriteOnly))
-        return false;
-    cleanup.add([numbers] {
-        QFile limit("/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device");
-        return limit.open(QIODevice::WriteOnly) && limit.write(numbers + " 0\n") > 0;
-    });
-    return limit.write(numbers + " 4194304\n") > 0;
+    const char *const mount = R"(set -e
+        truncate -s 256M "$1"; mkfs.ext4 -q -F "$1"; mkdir -p "$2"
+        d=$(losetup -f --show --direct-io=on "$1"); mount $d "$2"
+        echo "$(lsblk -dno MAJ:MIN $d | tr -d ' ') 4194304" > "$3")";
+    const char *const undo = R"(d=$(losetup -nO NAME -j "$1")
+        [ -n "$d" ] && echo "$(lsblk -dno MAJ:MIN $d | tr -d ' ') 0" > "$3"
+        umount "$2"; [ -n "$d" ] && losetup -d $d)";
+    const QStringList places = {image, mountPoint,
+                                "/sys/fs/cgroup/blkio/blkio.throttle.write_bps_device"};
+    cleanup.add([=] { QProcess::execute("sh", QStringList{"-c", undo, "sh"} + places); });
+    return QProcess::execute("sh", QStringList{"-c", mount, "sh"} + places) == 0;
 }
 
 // WCAG's relative luminance of a pixel.
@@ -596,8 +512,7 @@ private slots:
         {
             BoxCloser keep("Keep copying");
             m_window->close();
-            QVERIFY2(keep.seen.value(0).startsWith("Copy in progress: "),
-                     qPrintable(keep.seen.join('|')));
+            QCOMPARE(keep.seen.value(0).section(u':', 0, 0), "Copy in progress");
             QCOMPARE(keep.buttons, QStringList({"Keep copying*", "Cancel the copy and close"}));
         }
         QVERIFY2(m_window->isVisible() && worker && !worker->isCancelled(),
@@ -836,20 +751,38 @@ private slots:
     void timeLeftOnRecordedJobs()
     {
         QFETCH(QString, path);
-        History history(path);
-        QVERIFY2(history.endMs > 0 && history.ticks.size() > 5, qPrintable(path));
+        // A job recorded by bench/histories, one line a tick: ms, files done and total, bytes
+        // done and total, flushing, KiB waiting to be written and KiB written since the start;
+        // then the job's running time at its end.
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
+        QList<QList<qint64>> ticks;
+        qint64 endMs = -1;
+        for (const QByteArray &line : file.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(' ');
+            endMs = fields.first() == "end" ? fields.value(1).toLongLong() : endMs;
+            QList<qint64> tick;
+            for (const QByteArray &field : fields)
+                tick.append(field.toLongLong());
+            if (fields.size() == 8 && !line.startsWith('#'))
+                ticks.append(tick);
+        }
+        const auto backlog = [](const QList<qint64> &t) {
+            return WriteBacklog::Reading{quint64(t[6]) << 10, quint64(t[7]) << 10};
+        };
+        QVERIFY2(endMs > 0 && ticks.size() > 5, qPrintable(path));
         // The first line is the moment before the job: what the system had to write then.
-        RemainingTime estimate(History::backlog(history.ticks.takeFirst()));
+        RemainingTime estimate(backlog(ticks.takeFirst()));
         bool flushSeen = false;
         QByteArray worst = "none";
         double worstError = 1;
-        for (const QList<qint64> &t : std::as_const(history.ticks)) {
+        for (const QList<qint64> &t : std::as_const(ticks)) {
             const bool flushing = t[5] != 0;
             const std::optional<quint32> seconds =
-                flushing ? estimate.updateWriteOut(t[0], History::backlog(t))
+                flushing ? estimate.updateWriteOut(t[0], backlog(t))
                          : estimate.update(
                                {t[0], quint64(t[1]), quint64(t[2]), quint64(t[3]), quint64(t[4])});
-            const double truth = double(history.endMs - t[0]) / 1000;
+            const double truth = double(endMs - t[0]) / 1000;
             const QByteArray seen = QByteArray::number(t[0]) + " ms in: estimated " +
                                     QByteArray::number(seconds.value_or(-1)) + " s, truly " +
                                     QByteArray::number(truth) + " s";
@@ -863,7 +796,7 @@ private slots:
             // Shown in whole seconds: one either way is the display's.
             const double error = std::max(*seconds / truth, truth / *seconds);
             QVERIFY2(t[0] < 2000 || std::abs(*seconds - truth) <= 1 || error <= 5, seen);
-            if (t[0] >= history.endMs / 5) {
+            if (t[0] >= endMs / 5) {
                 QVERIFY2(std::abs(*seconds - truth) <= 3 || error <= 2, seen);
                 if (std::abs(*seconds - truth) > 1 && error > worstError)
                     std::tie(worstError, worst) = std::pair(error, seen);
@@ -890,15 +823,8 @@ private slots:
             straight.update(at(ms));
         QCOMPARE(paused.update(at(4000)), straight.update(at(4000)));
 
-        // The write-out: 100 MiB were someone else's before the job; the system writes 100 MiB
-        // a second. Its pace is unknown at first; without the kernel's counters it stays so.
-        const auto counters = [](quint64 pendingMiB, quint64 writtenMiB) {
-            return std::optional<WriteBacklog::Reading>({pendingMiB << 20, writtenMiB << 20});
-        };
-        RemainingTime writeOut(*counters(100, 0));
-        QVERIFY(!writeOut.updateWriteOut(5000, counters(400, 1000)));
-        QCOMPARE(writeOut.updateWriteOut(6000, counters(300, 1100)), 2u);
-        QCOMPARE(writeOut.updateWriteOut(7000, counters(90, 1200)), 1u); // never 0 while it writes
+        // The write-out (the recorded jobs show it measured): without the kernel's counters its
+        // time is unknown.
         QVERIFY(!RemainingTime().updateWriteOut(5000, std::nullopt));
     }
 
@@ -991,13 +917,11 @@ private slots:
         const QUrl folder = QUrl::fromLocalFile(path("folder") + "/");
         for (QLineEdit *field : {m_form->lineEditSource, m_form->lineEditTarget}) {
             QVERIFY(!drop(field, {QUrl::fromLocalFile(path("folder/file"))}));
-            QVERIFY(!drop(field, {QUrl::fromLocalFile(path("missing"))}));
             QVERIFY(!drop(field, {QUrl("sftp://host/folder")}));
             QVERIFY(!drop(field, {folder, folder}));
             QVERIFY(field->text().isEmpty());
             QVERIFY(drop(field, {folder}));
             QCOMPARE(field->text(), path("folder"));
-            QVERIFY(field->isReadOnly());
         }
     }
 
@@ -1008,14 +932,7 @@ private slots:
         QVERIFY(shownAndActive());
         m_window->showInfoPanel();
         const QRect room = m_window->screen()->availableGeometry();
-        QTRY_VERIFY2(room.contains(m_window->frameGeometry()),
-                     qPrintable(QStringLiteral("%1,%2 %3x%4 outside %5x%6")
-                                    .arg(m_window->frameGeometry().x())
-                                    .arg(m_window->frameGeometry().y())
-                                    .arg(m_window->frameGeometry().width())
-                                    .arg(m_window->frameGeometry().height())
-                                    .arg(room.width())
-                                    .arg(room.height())));
+        QTRY_VERIFY(room.contains(m_window->frameGeometry()));
         auto *scroll = m_window->findChild<QScrollArea *>();
         scroll->ensureWidgetVisible(m_form->buttonInfo);
         QTRY_VERIFY(!m_form->buttonInfo->visibleRegion().isEmpty());
