@@ -530,7 +530,9 @@ private slots:
             QVERIFY(worker.isNull());
             QCOMPARE(m_form->labelStatus->text(), "Operation cancelled");
         }
-        QCOMPARE(readFile(path("dst/big/b0.bin")), "old contents");
+        // Whole, old or new: the job may have gone on to finish the file after "Keep copying".
+        const QByteArray copied = readFile(path("dst/big/b0.bin"));
+        QVERIFY(copied == "old contents" || copied == readFile(bigSource() + "/big/b0.bin"));
         QCOMPARE(strayTemporaries(m_dir->path()), QStringList());
     }
 
