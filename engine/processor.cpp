@@ -52,6 +52,11 @@ Path absoluteRoot(const QString &root)
     return NativeFs::toNative(QDir::cleanPath(QDir(root).absolutePath()));
 }
 
+qint64 floorToMs(qint64 ns)
+{
+    return ns >= 0 ? ns / 1000000 : -((-ns + 999999) / 1000000);
+}
+
 QString fileReason(int error)
 {
     return error ? NativeFs::errorText(error) : QString();
@@ -479,7 +484,8 @@ bool Processor::Job::shouldCopy(const Status &source, const Status &target) cons
     case OverwriteNone:
         return false;
     case OverwriteOlder:
-        return target.modifiedNs < source.modifiedNs;
+        // To the millisecond: a time set by a program that keeps no finer is the same time.
+        return floorToMs(target.modifiedNs) < floorToMs(source.modifiedNs);
     case OverwriteSmaller:
         return target.size < source.size;
     case OverwriteAll:

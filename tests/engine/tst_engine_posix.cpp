@@ -1,0 +1,505 @@
+// The copy engine against the mechanisms of POSIX systems: other users, resource limits,
+// injected faults, system calls, mounts, links, pipes and names that are not text. Every check
+// reads back what lies on disk.
+
+#include "tests/engine/enginetest.h"
+#include "tests/support/filetree.h"
+#include "tests/support/require.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace TestFiles;
+
+namespace {
+
+const QByteArray Content = "the quick brown fox jumps over the lazy dog\n";
+
+const QStringList AsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+QStringList injectFault(const QString &fault)
+{
+    return {"fiu-run", "-x", "-c", "enable name=" + fault + ",failinfo=5"};
+}
+
+QStringList limitFileSize(int bytes)
+{
+    return {"prlimit", QStringLiteral("--fsize=%1").arg(bytes)};
+}
+
+} // namespace
+
+class TestEnginePosix : public EngineTest
+{
+    Q_OBJECT
+
+private slots:
+    void init() { setUpFolder(); }
+    void cleanup() { tearDownFolder(); }
+
+    void transferSteps();
+    void sparseFilesStaySparse();
+
+    void unreadableSourcesAreRecorded_data();
+    void unreadableSourcesAreRecorded();
+    void failedWritesKeepTheOldDestination_data();
+    void failedWritesKeepTheOldDestination();
+    void sourceReadError();
+    void targetOpenError();
+    void writeBackFailureIsRecorded();
+
+    void linksAreFollowedOnce_data();
+    void linksAreFollowedOnce();
+    void destinationLinksAreNotFollowed();
+    void deepTrees_data();
+    void deepTrees();
+    void caseBlindDestination_data();
+    void caseBlindDestination();
+    void pipePlantedAtTemporaryName();
+    void retryReachesNamesThatAreNotText();
+};
+
+// Every read from a source is at most 16000 bytes, so that pause and cancel answer within one
+// of them: a file of 16000 bytes takes one read, one of 16001 two, and so on, whichever way the
+// bytes then reach the copy. And a job that wrote something waits for the device at its end.
+void TestEnginePosix::transferSteps()
+{
+    const QList<qint64> sizes = {0, 1, 15999, 16000, 16001, 32000, 1000003};
+    for (const qint64 size : sizes)
+        QVERIFY(writeFile(path("src/f%1").arg(size), randomBytes(size)));
+    const QString log = path("strace.log");
+    const Outcome outcome =
+        runRunner({"strace", "-f", "-qq", "-o", log, "-e",
+                   "trace=openat,pread64,read,splice,copy_file_range,close,syncfs"},
+                  {path("src"), path("dst")});
+    TRASKO_REQUIRE(outcome.ran || QFile::exists(log), "strace");
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList());
+    QVERIFY(run("diff", {"-r", path("src"), path("dst")}));
+    QCOMPARE(outcome.bytesDone, outcome.bytesTotal);
+
+    // Follow each source's descriptor from its opening to its closing.
+    static const QRegularExpression opened(
+        R"re(openat\(\d+, "f(\d+)", O_RDONLY.*\)\s+=\s+(\d+))re");
+    static const QRegularExpression reading(
+        R"re((?:pread64|read|splice|copy_file_range)\((\d+), .*, (\d+), .*\)\s+=\s+(\d+))re");
+    static const QRegularExpression closed(R"re(close\((\d+)\))re");
+    QMap<QString, qint64> sourceOf; // descriptor -> size
+    QMap<qint64, int> reads;
+    int flushes = 0;
+    for (const QByteArray &line : readFile(log).split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (auto m = opened.match(text); m.hasMatch()) {
+            sourceOf[m.captured(2)] = m.captured(1).toLongLong();
+        } else if (auto m = reading.match(text); m.hasMatch() && sourceOf.contains(m.captured(1))) {
+            QVERIFY2(m.captured(2).toLongLong() <= Processor::CopyBufferSize, qPrintable(text));
+            if (m.captured(3).toLongLong() > 0)
+                ++reads[sourceOf[m.captured(1)]];
+        } else if (auto m = closed.match(text); m.hasMatch()) {
+            sourceOf.remove(m.captured(1));
+        } else if (text.contains(QLatin1String("syncfs("))) {
+            ++flushes;
+        }
+    }
+    for (const qint64 size : sizes)
+        QCOMPARE(reads.value(size),
+                 int((size + Processor::CopyBufferSize - 1) / Processor::CopyBufferSize));
+    QCOMPARE(flushes, 1);
+}
+
+void TestEnginePosix::sparseFilesStaySparse()
+{
+    // 5 GiB with 4 KiB of data in the middle: counted whole (past 32 bits), the holes kept.
+    constexpr qint64 Size = 5LL << 30;
+    constexpr qint64 DataAt = 3LL << 30;
+    const QByteArray data = randomBytes(4096);
+    QVERIFY(QDir().mkpath(path("src")));
+    {
+        QFile file(path("src/sparse.img"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(Size) && file.seek(DataAt) &&
+                file.write(data) == data.size());
+    }
+    QVERIFY(writeFile(path("src/dense.txt"), Content));
+    const Outcome outcome = copy();
+    QVERIFY(outcome.ran);
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(outcome.bytesTotal, quint64(Size + Content.size()));
+    QCOMPARE(outcome.bytesDone, outcome.bytesTotal);
+
+    QFile copy(path("dst/sparse.img"));
+    QCOMPARE(copy.size(), Size);
+    QVERIFY(copy.open(QIODevice::ReadOnly) && copy.seek(DataAt));
+    QCOMPARE(copy.read(data.size()), data);
+    QVERIFY(copy.seek(DataAt - 4096));
+    QCOMPARE(copy.read(4096), QByteArray(4096, '\0'));
+    struct stat source;
+    struct stat copied;
+    QCOMPARE(::stat(native("src/sparse.img").constData(), &source), 0);
+    QCOMPARE(::stat(native("dst/sparse.img").constData(), &copied), 0);
+    QVERIFY2(
+        copied.st_blocks <= source.st_blocks + 64,
+        qPrintable(
+            QStringLiteral("%1 blocks against %2").arg(copied.st_blocks).arg(source.st_blocks)));
+    QCOMPARE(readFile(path("dst/dense.txt")), Content);
+}
+
+// --- pause, cancel and the job's life ---------------------------------------------------------
+
+void TestEnginePosix::unreadableSourcesAreRecorded_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("failures");
+    QTest::addColumn<QStringList>("copied");
+    QTest::newRow("file and folder without permission")
+        << "src" << QStringList{"0 src/closed", "0 src/locked.txt"}
+        << QStringList{"open.txt", "sub/", "sub/inner.txt"};
+    QTest::newRow("root without permission")
+        << "src/closed" << QStringList{"0 src/closed"} << QStringList{};
+    QTest::newRow("missing root") << "src/missing" << QStringList{"0 src/missing"} << QStringList{};
+}
+
+// A source folder that cannot be listed is not an empty one: the job records it and makes no
+// empty folder in its place that would pass for a complete copy.
+void TestEnginePosix::unreadableSourcesAreRecorded()
+{
+    QFETCH(QString, source);
+    QFETCH(QStringList, failures);
+    QFETCH(QStringList, copied);
+    QVERIFY(makeTree(
+        {"src/locked.txt", "src/open.txt", "src/closed/hidden.txt", "src/sub/inner.txt", "dst/"}));
+    QCOMPARE(::chmod(native("src/locked.txt").constData(), 0200), 0);
+    QCOMPARE(::chmod(native("src/closed").constData(), 0), 0);
+    QCOMPARE(::chmod(native("dst").constData(), 0777), 0);
+
+    const Outcome outcome = runRunner(AsNobody, {path(source), path("dst/copy")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, failures);
+    if (copied.isEmpty())
+        QVERIFY2(!QFileInfo::exists(path("dst/copy")), "no empty copy of an unreadable root");
+    else
+        QCOMPARE(treeOf(path("dst/copy")), copied);
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::failedWritesKeepTheOldDestination_data()
+{
+    QTest::addColumn<QStringList>("wrapper");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("fullDisk");
+    // Past the limit a write comes back short, then fails; the process must not be killed.
+    QTest::newRow("file-size limit, small file") << limitFileSize(20000) << qint64(30000) << false;
+    QTest::newRow("file-size limit, large file")
+        << limitFileSize(300000) << qint64(3 << 20) << false;
+    QTest::newRow("failed close") << injectFault("posix/io/oc/close") << qint64(100) << false;
+    QTest::newRow("full disk") << QStringList() << qint64(3 << 20) << true;
+}
+
+void TestEnginePosix::failedWritesKeepTheOldDestination()
+{
+    QFETCH(QStringList, wrapper);
+    QFETCH(qint64, size);
+    QFETCH(bool, fullDisk);
+    if (fullDisk && !mount({"-t", "tmpfs", "-o", "size=1m", "tmpfs"}, path("dst")))
+        QSKIP("needs root to mount a small tmpfs as a full disk");
+    QVERIFY(makeBig("src/big.bin", size));
+    QVERIFY(writeFile(path("dst/big.bin"), "old"));
+
+    const Outcome outcome = runRunner(wrapper, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList{"3 src/big.bin"});
+    QCOMPARE(outcome.filesDone, 1u);
+    QCOMPARE(readFile(path("dst/big.bin")), QByteArray("old"));
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::sourceReadError()
+{
+    // The kernel copies a small file within one kind of file system without read(); a source
+    // on a file system of another kind makes the engine read, where the fault is injected.
+    if (!mount({"-t", "tmpfs", "-o", "size=1m", "tmpfs"}, path("src")))
+        QSKIP("needs root to mount a tmpfs for the source");
+    QVERIFY(makeTree({"src/a.txt", "src/b.txt"}));
+    QVERIFY(writeFile(path("dst/a.txt"), "old"));
+    const Outcome outcome = runRunner(injectFault("posix/io/rw/pread"), {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, (QStringList{"2 src/a.txt", "2 src/b.txt"}));
+    QCOMPARE(outcome.filesDone, 2u);
+    QCOMPARE(readFile(path("dst/a.txt")), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(path("dst/b.txt")));
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::targetOpenError()
+{
+    QVERIFY(makeTree({"src/ro/a.txt", "src/b.txt", "dst/ro/"}));
+    QCOMPARE(::chmod(native("dst").constData(), 0777), 0);
+    QCOMPARE(::chmod(native("dst/ro").constData(), 0555), 0);
+
+    const Outcome outcome = runRunner(AsNobody, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList{"1 src/ro/a.txt"});
+    QCOMPARE(outcome.filesDone, 1u);
+    QCOMPARE(readFile(path("dst/b.txt")), QByteArray("src/b.txt"));
+    QCOMPARE(treeOf(path("dst/ro")), QStringList());
+}
+
+// A disk image on a file system too small to hold it: the copy lands in the page cache, and
+// only writing it out to the device fails. The job must not end as a clean success.
+void TestEnginePosix::writeBackFailureIsRecorded()
+{
+    if (!mount({"-t", "tmpfs", "-o", "size=8m", "tmpfs"}, path("backing")))
+        QSKIP("needs root to mount a tmpfs");
+    QVERIFY(run("truncate", {"-s", "128M", path("backing/disk.img")}));
+    QVERIFY(run("mkfs.ext4",
+                {"-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", path("backing/disk.img")}));
+    if (!mount({"-o", "loop", path("backing/disk.img")}, path("disk")))
+        QSKIP("needs a loop device");
+    QVERIFY(makeBig("src/big.bin", 32 << 20));
+
+    const auto processor = job(OverwriteAll, "src", "disk/copy");
+    const Outcome outcome = runJob(*processor);
+    QVERIFY(outcome.ran);
+    QCOMPARE(outcome.failures, QStringList{"3 disk/copy"});
+    const CopyError failure = processor->failures().constFirst();
+    QVERIFY2(!failure.reason().isEmpty(), "the system's reason is kept");
+}
+
+// --- hostile trees ----------------------------------------------------------------------------
+
+void TestEnginePosix::linksAreFollowedOnce_data()
+{
+    QTest::addColumn<QStringList>("links");  // "link -> target", relative to the test folder
+    QTest::addColumn<QStringList>("copied"); // each source file once, whatever name it got
+    const QStringList tree{"src/a/b/deep.txt", "src/a/inner.txt", "src/top.txt"};
+    QTest::newRow("back up the tree")
+        << QStringList{"src/a/b/up -> src", "src/a/self -> src/a"} << tree;
+    QTest::newRow("to a folder of the tree") << QStringList{"src/alias -> src/a/b"} << tree;
+    QTest::newRow("into the copy") << QStringList{"src/into -> dst", "src/a/l -> dst/a"} << tree;
+    QTest::newRow("outside, twice") << QStringList{"src/x -> out/f1", "src/y -> out/f1"}
+                                    << tree + QStringList{"out/f1/file.txt"};
+    // Eight folders that each link to all others: every path through them would be a copy.
+    QStringList farm;
+    QStringList farmCopy = tree;
+    for (int i = 1; i <= 8; ++i) {
+        farm.append(QStringLiteral("src/f%1 -> out/f%1").arg(i));
+        farmCopy.append(QStringLiteral("out/f%1/file.txt").arg(i));
+        for (int j = 1; j <= 8; ++j) {
+            if (i != j)
+                farm.append(QStringLiteral("out/f%1/l%2 -> out/f%2").arg(i).arg(j));
+        }
+    }
+    QTest::newRow("link farm") << farm << farmCopy;
+}
+
+void TestEnginePosix::linksAreFollowedOnce()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, copied);
+    QVERIFY(makeTree({"src/top.txt", "src/a/inner.txt", "src/a/b/deep.txt", "dst/"}));
+    for (int i = 1; i <= 8; ++i)
+        QVERIFY(makeTree({QStringLiteral("out/f%1/file.txt").arg(i)}));
+    for (const QString &link : links) {
+        const QStringList parts = link.split(" -> ");
+        QVERIFY(QDir().mkpath(QFileInfo(path(parts[0])).path()));
+        QVERIFY(QFile::link(path(parts[1]), path(parts[0])));
+    }
+
+    const Outcome outcome = copy();
+    QVERIFY2(outcome.ran, "the walk must end");
+    QCOMPARE(outcome.failures, QStringList());
+    // Files carry their source path: the copy holds each source file exactly once.
+    QStringList found;
+    for (const QString &entry : treeOf(path("dst"))) {
+        if (!entry.endsWith(u'/'))
+            found.append(QString::fromUtf8(readFile(path("dst/" + entry))));
+    }
+    found.sort();
+    copied.sort();
+    QCOMPARE(found, copied);
+    for (const char *file : {"a/b/deep.txt", "a/inner.txt", "top.txt"})
+        QVERIFY2(QFileInfo::exists(path("dst/") + QLatin1String(file)), "folders keep their names");
+    QCOMPARE(outcome.filesDone, outcome.filesTotal);
+}
+
+// What the job did not make itself it does not enter through a link, and what it entered stays
+// the folder it entered, whatever is put in its place meanwhile.
+void TestEnginePosix::destinationLinksAreNotFollowed()
+{
+    QVERIFY(makeTree({"src/linked/a.txt", "src/swapped/z.txt", "outside/"}));
+    QVERIFY(makeBig("src/swapped/big.bin", 32 << 20));
+    QVERIFY(QDir().mkpath(path("dst")));
+    QVERIFY(QFile::link(path("outside"), path("dst/linked")));
+
+    const auto processor = job();
+    QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
+    QVERIFY(QDir().rename(path("dst/swapped"), path("moved")));
+    QVERIFY(QFile::link(path("outside"), path("dst/swapped")));
+    processor->resume();
+    const Outcome outcome = runJob(*processor);
+
+    QCOMPARE(outcome.failures, QStringList{"1 src/linked/a.txt"});
+    QCOMPARE(treeOf(path("outside")), QStringList());
+    QVERIFY2(sameContent(path("src/swapped/big.bin"), path("moved/big.bin")),
+             "the folder entered keeps its files");
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::deepTrees_data()
+{
+    QTest::addColumn<int>("descriptors"); // 0: the usual limit
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("usual limit") << 0 << true;
+    QTest::newRow("16 descriptors") << 16 << true;
+    QTest::newRow("9 descriptors") << 9 << false;
+}
+
+// A tree whose deepest path is far longer than the system takes in one call is copied whole,
+// and with too few descriptors, whatever is missing is recorded.
+void TestEnginePosix::deepTrees()
+{
+    QFETCH(int, descriptors);
+    QFETCH(bool, complete);
+    // Made one level at a time relative to the last, as no path this long can be used whole.
+    const QByteArray level(100, 'd');
+    QVERIFY(QDir().mkpath(path("src")));
+    int fd = ::open(native("src").constData(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 65; ++depth) {
+        QVERIFY(writeFile(QStringLiteral("/proc/self/fd/%1/f%2").arg(fd).arg(depth), "x"));
+        QCOMPARE(::mkdirat(fd, level.constData(), 0755), 0);
+        const int next = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    QVERIFY(writeFile(QStringLiteral("/proc/self/fd/%1/leaf.txt").arg(fd), Content));
+    ::close(fd);
+    QVERIFY(path("src").size() + 65 * (level.size() + 1) > 6000);
+
+    const QStringList wrapper =
+        descriptors ? QStringList{"prlimit", QStringLiteral("--nofile=%1").arg(descriptors)}
+                    : QStringList();
+    const Outcome outcome = runRunner(wrapper, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.filesTotal, 66u);
+    if (complete) {
+        QCOMPARE(outcome.failures, QStringList());
+        QCOMPARE(outcome.filesDone, 66u);
+        // diff and QDir stop at the path limit; find walks relative to each folder.
+        QString source;
+        QString copy;
+        QVERIFY(run("find", {path("src"), "-type", "f", "-printf", "%s %P\\n"}, &source));
+        QVERIFY(run("find", {path("dst"), "-type", "f", "-printf", "%s %P\\n"}, &copy));
+        QCOMPARE(copy, source);
+        QVERIFY(source.contains(QStringLiteral("%1 ").arg(Content.size()) + level + "/"));
+    } else {
+        QVERIFY2(outcome.filesDone < 66 && !outcome.failures.isEmpty(),
+                 "what could not be copied is recorded");
+    }
+}
+
+void TestEnginePosix::caseBlindDestination_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("all") << int(OverwriteAll);
+    QTest::newRow("none") << int(OverwriteNone);
+}
+
+// On a disk that ignores letter case, two source names that fold into one land on one name: the
+// second must fail, never replace the first or pass as already there.
+void TestEnginePosix::caseBlindDestination()
+{
+    QFETCH(int, mode);
+    TRASKO_REQUIRE(run("truncate", {"-s", "32M", path("exfat.img")}) &&
+                       run("mkfs.exfat", {path("exfat.img")}),
+                   "mkfs.exfat (exfatprogs)");
+    TRASKO_REQUIRE(!QStandardPaths::findExecutable("mount.exfat-fuse").isEmpty(), "exfat-fuse");
+    QString loop;
+    if (!run("losetup", {"-f", "--show", path("exfat.img")}, &loop))
+        QSKIP("needs a loop device");
+    loop = loop.trimmed();
+    m_cleanup->add([loop] { run("losetup", {"-d", loop}); });
+    QVERIFY(QDir().mkpath(path("stick")));
+    if (!run("mount.exfat-fuse", {loop, path("stick")}))
+        QSKIP("the kernel offers no FUSE here");
+    m_cleanup->add([this] { run("umount", {path("stick")}); });
+    const QStringList sources{"src/A.txt", "src/Sub/x.txt", "src/a.txt", "src/sub/x.txt",
+                              "src/sub/y.txt"};
+    QVERIFY(makeTree(sources));
+
+    const Outcome outcome = runJob(*job(OverwriteMode(mode), "src", "stick/dst"));
+    QCOMPARE(outcome.filesTotal, 5u);
+    // Whichever name came first, the copy holds its content whole, and every other is recorded.
+    QStringList accounted;
+    for (const QString &file : treeOf(path("stick/dst"))) {
+        if (file.endsWith(u'/'))
+            continue;
+        QCOMPARE(readFile(path("stick/dst/" + file)), ("src/" + file).toUtf8());
+        accounted.append("src/" + file);
+    }
+    QVERIFY2(accounted.size() >= 2, qPrintable(accounted.join(u' ')));
+    for (const QString &failure : outcome.failures) {
+        QVERIFY2(failure.startsWith("1 "), qPrintable(failure));
+        accounted.append(failure.mid(2));
+    }
+    accounted.sort();
+    QCOMPARE(accounted, sources);
+}
+
+// Whatever bears the next temporary name, a pipe even, is refused, never waited on.
+void TestEnginePosix::pipePlantedAtTemporaryName()
+{
+    QVERIFY(makeBig("src/a/big.bin", 32 << 20));
+    QVERIFY(writeFile(path("src/next.txt"), Content));
+    QVERIFY(writeFile(path("dst/a/big.bin"), "old"));
+    QVERIFY(writeFile(path("dst/next.txt"), "old"));
+
+    const auto processor = job();
+    QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
+    const QStringList temporaries = TestFiles::strayTemporaries(path("dst"));
+    QCOMPARE(temporaries.size(), 1);
+    const QString prefix = QFileInfo(temporaries.first()).fileName().left(37);
+    QCOMPARE(::mkfifo(native("dst/" + prefix + "next.txt").constData(), 0644), 0);
+    processor->resume();
+    const Outcome outcome = runJob(*processor);
+    QVERIFY2(outcome.ran, "a pipe must not hold the job");
+    QCOMPARE(outcome.failures, QStringList{"1 src/next.txt"});
+    QCOMPARE(readFile(path("dst/next.txt")), QByteArray("old"));
+    QVERIFY(sameContent(path("src/a/big.bin"), path("dst/a/big.bin")));
+}
+
+// A failed file whose name is not valid text keeps its exact name, so its retry reaches it.
+void TestEnginePosix::retryReachesNamesThatAreNotText()
+{
+    const QByteArray source = native("src/") + "caf\xe9.txt"; // Latin-1, not UTF-8
+    const QByteArray target = native("dst/") + "caf\xe9.txt";
+    QVERIFY(QDir().mkpath(path("src")) && QDir().mkpath(path("dst")));
+    const int fd = ::open(source.constData(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, Content.constData(), size_t(Content.size())) == Content.size());
+    ::close(fd);
+    // A folder where the file should go: the copy fails, and its text name is lossy.
+    QCOMPARE(::mkdir(target.constData(), 0755), 0);
+    const auto first = job();
+    runJob(*first);
+    const QList<CopyError> failures = first->failures();
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.first().nativeFile(), source);
+
+    QCOMPARE(::rmdir(target.constData()), 0);
+    const auto retry = job();
+    retry->setRetryFiles(failures);
+    QCOMPARE(runJob(*retry).failures, QStringList());
+    struct stat st;
+    QCOMPARE(::stat(target.constData(), &st), 0);
+    QCOMPARE(qint64(st.st_size), qint64(Content.size()));
+}
+
+QTEST_GUILESS_MAIN(TestEnginePosix)
+#include "tst_engine_posix.moc"
