@@ -1,5 +1,7 @@
 #include "engine/nativefs.h"
 
+#include <algorithm>
+
 namespace NativeFs {
 
 namespace {
@@ -55,19 +57,41 @@ Folder &Folder::operator=(Folder &&other) noexcept
     return *this;
 }
 
+std::vector<FolderId> Folder::ancestry() const
+{
+    std::vector<FolderId> ids;
+    if (!isOpen())
+        return ids;
+    ids.push_back(m_id);
+    int error = 0;
+    // The root is its own parent; the bound only guards against a system that never says so.
+    for (Folder up = openParent(&error); up.isOpen() && up.id() != ids.back() && ids.size() < 4096;
+         up = up.openParent(&error))
+        ids.push_back(up.id());
+    return ids;
+}
+
+bool Folder::isWithin(const FolderId &ancestor) const
+{
+    const std::vector<FolderId> ids = ancestry();
+    return std::find(ids.cbegin(), ids.cend(), ancestor) != ids.cend();
+}
+
 void Listing::clear()
 {
     m_names.clear();
     m_folders.clear();
     m_files.clear();
+    m_others.clear();
 }
 
-void Listing::add(bool folder, const char *name, qsizetype length, bool mayBeLink)
+void Listing::add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error)
 {
-    const Item item{m_names.size(), length, mayBeLink};
+    const Item item{m_names.size(), length, mayBeLink, kind, error};
     // Each name ends in a zero byte, so that a view of it can be handed to the system as is.
     m_names.append(name, length).append('\0');
-    (folder ? m_folders : m_files).push_back(item);
+    (kind == EntryKind::Folder ? m_folders : kind == EntryKind::File ? m_files : m_others)
+        .push_back(item);
 }
 
 } // namespace NativeFs

@@ -51,8 +51,24 @@ struct FolderIdHash
     }
 };
 
+// What bears a name. Only folders and plain files are copied; the rest is listed as not copied.
+enum class EntryKind : quint8
+{
+    Folder,
+    File,
+    Pipe,
+    Socket,
+    CharacterDevice,
+    BlockDevice,
+    // A link that leads nowhere (or round in a circle).
+    BrokenLink,
+    // The system would not say; the listing's error tells why.
+    Unknown
+};
+
 struct Status
 {
+    EntryKind kind = EntryKind::Unknown;
     bool exists = false;
     bool isDir = false;
     bool isFile = false;
@@ -62,10 +78,10 @@ struct Status
     qint64 modifiedNs = 0;
 };
 
-// One folder's entries in the order the file system gives them, sub-folders and files apart.
-// Links count as what they point to; broken links, devices, pipes and sockets are left out, and
-// so are hidden entries unless asked for. Names are packed into one buffer: a folder of many
-// thousand files costs little more than its names.
+// One folder's entries in the order the file system gives them: sub-folders, files, and the
+// rest (pipes, sockets, devices, broken links), which no copy can hold. Links count as what they
+// point to. Hidden entries are left out unless asked for. Names are packed into one buffer: a
+// folder of many thousand files costs little more than its names.
 class Listing
 {
 public:
@@ -75,12 +91,16 @@ public:
         qsizetype length;
         // The name may be a link, so what it leads to can lie anywhere.
         bool mayBeLink;
+        EntryKind kind;
+        // Why the kind is Unknown.
+        int error;
     };
 
     void clear();
-    void add(bool folder, const char *name, qsizetype length, bool mayBeLink);
+    void add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error = 0);
     const std::vector<Item> &folders() const { return m_folders; }
     const std::vector<Item> &files() const { return m_files; }
+    const std::vector<Item> &others() const { return m_others; }
     // A view into the listing, valid while it lives and is not cleared.
     Path name(const Item &item) const
     {
@@ -91,6 +111,7 @@ private:
     QByteArray m_names;
     std::vector<Item> m_folders;
     std::vector<Item> m_files;
+    std::vector<Item> m_others;
 };
 
 // One open folder. Moves, never copies; closes itself.
@@ -120,6 +141,8 @@ public:
     Status status(const Path &name, bool followLinks) const;
     // Creates a sub-folder; fails with EEXIST when the name is taken.
     bool makeFolder(const Path &name, int *error) const;
+    // This folder, its real parent, and so on up to the root, however this one was reached.
+    std::vector<FolderId> ancestry() const;
     // True when this folder is ancestor or lies anywhere below it.
     bool isWithin(const FolderId &ancestor) const;
     // Waits until what was written to this folder's file system is on the device. Reports
@@ -168,6 +191,9 @@ public:
         ReadFailed,
         // The source ended before the size it had when opened.
         SourceEnded,
+        // The source's size or times are not those it had when opened: the copy matches no
+        // version of it that ever existed.
+        SourceChanged,
         WriteFailed,
     };
     enum class Placed
@@ -175,6 +201,8 @@ public:
         Done,
         // Only without replace: something bears the name; the copy is kept for another try.
         NameTaken,
+        // The last of the copy's data could not be written; nothing was put in place.
+        WriteFailed,
         Failed,
     };
 
@@ -183,15 +211,20 @@ public:
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
 
-    // nameFree: the destination looked free, so the copy may be made without a name of its own.
+    // The copy is made without a name where the system allows, so that a crash leaves nothing;
+    // temporaryName is the name it takes on its way to replace the destination, or all along
+    // where there are no unnamed files. A source that is not a plain file is refused, unread.
     Result open(const Folder &source, const Path &sourceName, const Folder &target,
-                const Path &temporaryName, bool nameFree, int *error);
+                const Path &temporaryName, int *error);
+    // What the refused source was, for SourceOpenFailed.
+    EntryKind sourceKind() const { return m_sourceKind; }
     // The source's size when it was opened: the end the transfer aims at.
     qint64 size() const { return m_size; }
     // One step: reads at most maxBytes from the source, or passes over a hole, which is not
     // written. *advanced is how far the file got.
     Result step(qint64 maxBytes, qint64 *advanced, int *error);
-    // Writes out what is still held back and sets the final size.
+    // Writes out what is still held back and sets the final size, once the source is as it was
+    // when opened.
     Result finish(int *error);
     // Gives the copy the destination's name. Without replace, a name taken meanwhile is left
     // alone.
@@ -202,6 +235,7 @@ private:
     TransferContext &m_context;
     std::unique_ptr<Files> m_files;
     qint64 m_size = 0;
+    EntryKind m_sourceKind = EntryKind::File;
 };
 
 } // namespace NativeFs

@@ -28,9 +28,57 @@ constexpr int PipeBytes = 1024 * 1024;
 // Small files go through the buffer: their one write is aligned anyway.
 constexpr qint64 PipeThreshold = GatherBytes;
 
+EntryKind kindOf(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return EntryKind::Folder;
+    case S_IFREG:
+        return EntryKind::File;
+    case S_IFIFO:
+        return EntryKind::Pipe;
+    case S_IFSOCK:
+        return EntryKind::Socket;
+    case S_IFCHR:
+        return EntryKind::CharacterDevice;
+    case S_IFBLK:
+        return EntryKind::BlockDevice;
+    default:
+        return EntryKind::Unknown;
+    }
+}
+
+// The kind the listing reports without a call of its own; Unknown where it does not say.
+EntryKind kindOfEntry(unsigned char type)
+{
+    switch (type) {
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_REG:
+        return EntryKind::File;
+    case DT_FIFO:
+        return EntryKind::Pipe;
+    case DT_SOCK:
+        return EntryKind::Socket;
+    case DT_CHR:
+        return EntryKind::CharacterDevice;
+    case DT_BLK:
+        return EntryKind::BlockDevice;
+    default:
+        return EntryKind::Unknown;
+    }
+}
+
+// A link that leads nowhere, or round in a circle, as against one that may not be followed.
+bool leadsNowhere(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
 Status statusOf(const struct stat &st)
 {
     Status status;
+    status.kind = kindOf(st.st_mode);
     status.exists = true;
     status.isDir = S_ISDIR(st.st_mode);
     status.isFile = S_ISREG(st.st_mode);
@@ -164,28 +212,30 @@ bool Folder::list(bool includeHidden, Listing &out, int *error) const
                 if (!includeHidden)
                     continue;
             }
-            unsigned char type = entry->d_type;
+            EntryKind kind = kindOfEntry(entry->d_type);
+            bool mayBeLink = entry->d_type == DT_LNK;
+            int reason = 0;
             struct stat st;
-            if (type == DT_UNKNOWN) {
+            if (kind == EntryKind::Unknown && !mayBeLink) {
                 // The file system does not say: ask, without following a link.
                 if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                type = S_ISLNK(st.st_mode)   ? DT_LNK
-                       : S_ISDIR(st.st_mode) ? DT_DIR
-                       : S_ISREG(st.st_mode) ? DT_REG
-                                             : DT_UNKNOWN;
+                    continue; // gone already
+                mayBeLink = S_ISLNK(st.st_mode);
+                kind = kindOf(st.st_mode);
             }
-            bool folder = type == DT_DIR;
-            bool file = type == DT_REG;
-            const bool mayBeLink = type == DT_LNK;
             if (mayBeLink) {
-                if (::fstatat(fd, name, &st, 0) != 0)
-                    continue; // a broken link, or gone already
-                folder = S_ISDIR(st.st_mode);
-                file = S_ISREG(st.st_mode);
+                if (::fstatat(fd, name, &st, 0) == 0) {
+                    kind = kindOf(st.st_mode);
+                } else if (leadsNowhere(errno)) {
+                    // Gone, or a link to nothing: only the link itself tells them apart.
+                    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                        continue;
+                    kind = EntryKind::BrokenLink;
+                } else {
+                    reason = errno;
+                }
             }
-            if (folder || file)
-                out.add(folder, name, qsizetype(std::strlen(name)), mayBeLink);
+            out.add(kind, name, qsizetype(std::strlen(name)), mayBeLink, reason);
         }
     }
 }
@@ -212,35 +262,6 @@ bool Folder::makeFolder(const Path &name, int *error) const
     if (::mkdirat(int(m_handle), name.constData(), 0777) == 0)
         return true;
     *error = errno;
-    return false;
-}
-
-bool Folder::isWithin(const FolderId &ancestor) const
-{
-    if (m_handle < 0)
-        return false;
-    // Up through "..", which names the real parent however this folder was reached, until the
-    // root, whose parent is itself.
-    FolderId current = m_id;
-    int fd = ::fcntl(int(m_handle), F_DUPFD_CLOEXEC, 0);
-    for (int depth = 0; fd >= 0 && depth < 65536; ++depth) {
-        if (current == ancestor) {
-            ::close(fd);
-            return true;
-        }
-        const int parent = ::openat(fd, "..", FolderFlags);
-        ::close(fd);
-        fd = parent;
-        struct stat st;
-        if (fd < 0 || ::fstat(fd, &st) != 0)
-            break;
-        const FolderId up{quint64(st.st_dev), quint64(st.st_ino)};
-        if (up == current)
-            break;
-        current = up;
-    }
-    if (fd >= 0)
-        ::close(fd);
     return false;
 }
 
@@ -360,6 +381,8 @@ struct Transfer::Files
     bool named = false; // a file bears the temporary name
     bool viaPipe = false;
     bool sparse = false;
+    // The source as it was opened: a copy is whole only if it still is so at the end.
+    struct stat opened = {};
     qint64 readAt = 0;  // next source byte to read
     qint64 writeAt = 0; // where the data held back begins in the copy
     qint64 held = 0;    // bytes gathered and not yet written
@@ -389,25 +412,26 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, bool nameFree, int *error)
+                                const Path &temporaryName, int *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
-    // Non-blocking, so that a pipe put in the file's place cannot hold the job forever; it has
-    // no effect on a plain file.
+    // Non-blocking, so that a pipe put in the file's place since it was listed cannot hold the
+    // job; it has no effect on a plain file.
     f.source = ::openat(int(source.m_handle), sourceName.constData(),
                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (f.source < 0) {
         *error = errno;
         return Result::SourceOpenFailed;
     }
-    struct stat st;
+    struct stat &st = f.opened;
     if (::fstat(f.source, &st) != 0) {
         *error = errno;
         return Result::SourceOpenFailed;
     }
-    if (!S_ISREG(st.st_mode)) {
-        *error = S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+    m_sourceKind = kindOf(st.st_mode);
+    if (m_sourceKind != EntryKind::File) {
+        *error = m_sourceKind == EntryKind::Folder ? EISDIR : 0;
         return Result::SourceOpenFailed;
     }
     m_size = st.st_size;
@@ -421,8 +445,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.targetFolder = int(target.m_handle);
     f.targetDevice = target.id().device;
     f.temporaryName = temporaryName;
-    if (nameFree && !context.refusesUnnamed(f.targetDevice) &&
-        (context.emptyPathLink || context.procLink)) {
+    if (!context.refusesUnnamed(f.targetDevice) && (context.emptyPathLink || context.procLink)) {
         // Without a name until it is complete: a crash leaves nothing behind.
         f.temporary = ::openat(f.targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (f.temporary >= 0) {
@@ -585,6 +608,17 @@ bool Transfer::Files::drain(TransferContext::State &context, bool all, int *erro
 Transfer::Result Transfer::finish(int *error)
 {
     Files &f = *m_files;
+    struct stat now;
+    if (::fstat(f.source, &now) != 0) {
+        *error = errno;
+        return Result::ReadFailed;
+    }
+    const auto same = [](const timespec &a, const timespec &b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    if (now.st_size != f.opened.st_size || !same(now.st_mtim, f.opened.st_mtim) ||
+        !same(now.st_ctim, f.opened.st_ctim))
+        return Result::SourceChanged;
     if (!f.drain(*m_context.m_state, true, error))
         return Result::WriteFailed;
     // A hole at the end is not written: the size makes it.
@@ -634,7 +668,7 @@ Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
         f.unnamed = false;
         if (!closeDescriptor(fd, error)) {
             ::unlinkat(f.targetFolder, linkName, 0);
-            return Placed::Failed;
+            return Placed::WriteFailed;
         }
         if (!replace)
             return Placed::Done;

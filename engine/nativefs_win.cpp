@@ -85,6 +85,7 @@ Status statusOf(const QFileInfo &info)
         return status;
     status.isDir = info.isDir();
     status.isFile = info.isFile();
+    status.kind = status.isDir ? EntryKind::Folder : status.isFile ? EntryKind::File : EntryKind::Unknown;
     status.replaceable = status.isFile || info.isSymLink();
     status.size = info.size();
     status.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
@@ -180,7 +181,8 @@ bool Folder::list(bool includeHidden, Listing &out, int *error) const
         filters |= QDir::Hidden;
     for (const QFileInfo &info : folder.entryInfoList(filters, QDir::NoSort)) {
         const QByteArray name = info.fileName().toUtf8();
-        out.add(info.isDir(), name.constData(), name.size(), info.isSymLink());
+        out.add(info.isDir() ? EntryKind::Folder : EntryKind::File, name.constData(), name.size(),
+                info.isSymLink());
     }
     return true;
 }
@@ -195,22 +197,6 @@ bool Folder::makeFolder(const Path &name, int *error) const
     if (::CreateDirectoryW(chars(wide(join(toNative(m_path), name))), nullptr))
         return true;
     *error = lastError();
-    return false;
-}
-
-bool Folder::isWithin(const FolderId &ancestor) const
-{
-    QString current = m_path;
-    for (int depth = 0; depth < 4096; ++depth) {
-        int error = 0;
-        const Folder folder = open(toNative(current), &error);
-        if (folder.isOpen() && folder.id() == ancestor)
-            return true;
-        const QString parent = QFileInfo(current).path();
-        if (parent == current)
-            return false;
-        current = parent;
-    }
     return false;
 }
 
@@ -253,6 +239,8 @@ struct Transfer::Files
     QString temporaryPath;
     qint64 held = 0;
     bool named = false;
+    // The source as it was opened: a copy is whole only if it still is so at the end.
+    BY_HANDLE_FILE_INFORMATION opened = {};
 
     bool drain(char *buffer, bool all, int *error)
     {
@@ -291,18 +279,17 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, bool, int *error)
+                                const Path &temporaryName, int *error)
 {
     Files &f = *m_files;
     f.source = ::CreateFileW(chars(wide(join(toNative(source.m_path), sourceName))), GENERIC_READ,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    LARGE_INTEGER size;
-    if (f.source == INVALID_HANDLE_VALUE || !::GetFileSizeEx(f.source, &size)) {
+    if (f.source == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.source, &f.opened)) {
         *error = lastError();
         return Result::SourceOpenFailed;
     }
-    m_size = size.QuadPart;
+    m_size = (qint64(f.opened.nFileSizeHigh) << 32) | f.opened.nFileSizeLow;
     f.targetFolder = target.m_path;
     f.temporaryPath = wide(join(toNative(target.m_path), temporaryName));
     // CREATE_NEW: whatever already bears the name is refused, never opened.
@@ -338,6 +325,14 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
 Transfer::Result Transfer::finish(int *error)
 {
     Files &f = *m_files;
+    BY_HANDLE_FILE_INFORMATION now;
+    if (!::GetFileInformationByHandle(f.source, &now)) {
+        *error = lastError();
+        return Result::ReadFailed;
+    }
+    if (now.nFileSizeHigh != f.opened.nFileSizeHigh || now.nFileSizeLow != f.opened.nFileSizeLow ||
+        ::CompareFileTime(&now.ftLastWriteTime, &f.opened.ftLastWriteTime) != 0)
+        return Result::SourceChanged;
     if (!f.drain(m_context.m_state->buffer.data(), true, error))
         return Result::WriteFailed;
     ::CloseHandle(f.source);

@@ -69,6 +69,51 @@ constexpr size_t MaxOpenFrames = 24;
 const char *const DestinationInSource = "The destination folder is a folder being copied";
 const char *const SourceCutShort = "The file became shorter while it was copied";
 const char *const OutsideSource = "The file does not lie in the source folder";
+const char *const SourceChangedWhileCopied = "The file changed while it was copied";
+const char *const HoldsSource = "Link to a folder that holds the source: not followed";
+const char *const MountHoldsSource = "A folder that holds the source, mounted inside it: not copied";
+const char *const HoldsDestination = "Link to a folder that holds the destination: not followed";
+const char *const IntoDestination = "Link into the destination: not followed";
+
+// Why an entry that is not a folder or a plain file is not in the copy.
+QString notCopiedReason(NativeFs::EntryKind kind, int error)
+{
+    using NativeFs::EntryKind;
+    switch (kind) {
+    case EntryKind::Pipe:
+        return QStringLiteral("Not a regular file: pipe");
+    case EntryKind::Socket:
+        return QStringLiteral("Not a regular file: socket");
+    case EntryKind::CharacterDevice:
+        return QStringLiteral("Not a regular file: character device");
+    case EntryKind::BlockDevice:
+        return QStringLiteral("Not a regular file: block device");
+    case EntryKind::BrokenLink:
+        return QStringLiteral("Broken link");
+    default:
+        return error ? fileReason(error) : QStringLiteral("Not a regular file");
+    }
+}
+
+using FolderIds = std::unordered_set<FolderId, NativeFs::FolderIdHash>;
+
+// The folder at path, or the nearest one above it that exists, and every folder above that: the
+// folders that hold path however they are reached.
+FolderIds holdersOf(Path path)
+{
+    for (;;) {
+        int error = 0;
+        const Folder folder = Folder::open(path, &error);
+        if (folder.isOpen()) {
+            const std::vector<FolderId> ids = folder.ancestry();
+            return FolderIds(ids.cbegin(), ids.cend());
+        }
+        const qsizetype cut = path.lastIndexOf('/');
+        if (cut < 0 || path.size() <= 1)
+            return {};
+        path.truncate(qMax<qsizetype>(cut, 1));
+    }
+}
 
 // Names the job wrote or entered in one destination folder, kept only where that folder turns
 // out to ignore letter case: two source names that fold into one must not meet in one file.
@@ -189,6 +234,12 @@ struct Processor::Job
     void copyRetryFiles();
 
     void walk(Phase phase);
+    void findHolders();
+    // Why the job does not enter a folder the walk or a retry reached, or nothing when it may.
+    std::optional<QString> refusedFolder(const Folder &folder, bool mayBeLink) const;
+    void listNotCopied(const Frame &frame);
+    // Why a retried entry is no file to copy, or nothing when the transfer may try it.
+    std::optional<QString> notAFile(const Folder &folder, const Path &name) const;
     bool enterFolder(Frame &frame, Phase phase);
     void openTarget(Frame &frame, Frame *parent, Phase phase);
     void descend(Phase phase);
@@ -223,8 +274,12 @@ struct Processor::Job
     bool hasTargetRoot = false;
     // Every source folder of the job: no file is written into one of them, and none is copied
     // twice however many links lead to it.
-    std::unordered_set<FolderId, NativeFs::FolderIdHash> scanned;
-    std::unordered_set<FolderId, NativeFs::FolderIdHash> copied;
+    FolderIds scanned;
+    FolderIds copied;
+    // The folders above the source root, and the destination root with those above it: a link
+    // to one of them would copy the source's surroundings, or the copy into itself.
+    FolderIds sourceHolders;
+    FolderIds targetHolders;
     // One folder on each destination file system written to, opened before the writes, for
     // the flush at the end.
     std::vector<Folder> flushFolders;
@@ -504,6 +559,7 @@ void Processor::Job::walk(Phase phase)
     frames.clear();
     path = sourceRoot;
 
+    findHolders();
     Frame root;
     root.pathLength = path.size();
     int error = 0;
@@ -542,6 +598,8 @@ void Processor::Job::walk(Phase phase)
                 else
                     copyFile(frame, name, nullptr);
             }
+            if (phase == Phase::Copy && !cancelled())
+                listNotCopied(frame);
             continue;
         }
         leaveFolder();
@@ -571,13 +629,13 @@ void Processor::Job::descend(Phase phase)
         return;
     }
     child.sourceId = child.source.id();
-    // A link back up the walk or to a folder elsewhere in the tree: that folder is copied under
-    // its own name. A link into the copy being made would copy the copy, level after level.
-    if (hasTargetRoot && child.sourceId == targetRootId)
+    if (const std::optional<QString> refused = refusedFolder(child.source, item.mayBeLink)) {
+        // A link back up the walk or to a folder elsewhere in the tree is no loss: that folder
+        // is copied under its own name.
+        if (phase == Phase::Copy && !refused->isEmpty())
+            addFailure(childPath, SourceOpenError, *refused);
         return;
-    if (item.mayBeLink && (child.source.isWithin(sourceRootId) ||
-                           (hasTargetRoot && child.source.isWithin(targetRootId))))
-        return;
+    }
     // However many links lead to a folder, it is copied once.
     auto &visited = phase == Phase::Scan ? scanned : copied;
     if (!visited.insert(child.sourceId).second)
@@ -678,6 +736,64 @@ void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
     }
 }
 
+// A link to the root of either side is no holder: one to the source root leads into the tree,
+// one to the destination root into the copy.
+void Processor::Job::findHolders()
+{
+    int error = 0;
+    sourceHolders = holdersOf(sourceRoot);
+    sourceHolders.erase(Folder::open(sourceRoot, &error).id());
+    targetHolders = holdersOf(targetRoot);
+    if (const Folder root = Folder::open(targetRoot, &error); root.isOpen()) {
+        targetRootId = root.id();
+        hasTargetRoot = true;
+        targetHolders.erase(targetRootId);
+    }
+}
+
+// An empty reason: not entered, but nothing is lost.
+std::optional<QString> Processor::Job::refusedFolder(const Folder &folder, bool mayBeLink) const
+{
+    const FolderId id = folder.id();
+    if (sourceHolders.count(id) != 0)
+        return QString::fromLatin1(mayBeLink ? HoldsSource : MountHoldsSource);
+    if (targetHolders.count(id) != 0)
+        return QString::fromLatin1(HoldsDestination);
+    if (!mayBeLink)
+        return std::nullopt;
+    if (folder.isWithin(sourceRootId))
+        return QString();
+    if (hasTargetRoot && folder.isWithin(targetRootId))
+        return QString::fromLatin1(IntoDestination);
+    return std::nullopt;
+}
+
+std::optional<QString> Processor::Job::notAFile(const Folder &folder, const Path &name) const
+{
+    using NativeFs::EntryKind;
+    const Status status = folder.status(name, true);
+    if (!status.exists)
+        return folder.status(name, false).exists ? notCopiedReason(EntryKind::BrokenLink, 0)
+                                                 : std::optional<QString>();
+    if (status.kind == EntryKind::Folder) {
+        int error = 0;
+        const Folder entered = folder.openChild(name, true, &error);
+        std::optional<QString> refused;
+        if (entered.isOpen())
+            refused = refusedFolder(entered, true);
+        return refused && !refused->isEmpty() ? refused : std::nullopt;
+    }
+    return status.kind == EntryKind::File ? std::nullopt
+                                          : std::optional(notCopiedReason(status.kind, 0));
+}
+
+void Processor::Job::listNotCopied(const Frame &frame)
+{
+    for (const NativeFs::Listing::Item &item : frame.listing.others())
+        addFailure(NativeFs::join(path, frame.listing.name(item)), SourceOpenError,
+                   notCopiedReason(item.kind, item.error));
+}
+
 void Processor::Job::limitOpenFolders()
 {
     size_t open = 0;
@@ -766,8 +882,8 @@ void Processor::Job::scanFile(const Frame &frame, const Path &name)
     if (samePath)
         return;
     const Status source = frame.source.status(name, true);
-    if (!source.exists)
-        return; // gone since the listing; the copy will meet whatever is there then
+    if (source.kind != NativeFs::EntryKind::File)
+        return; // gone since the listing, or no file; the copy will meet whatever is there then
     const Status target =
         frame.targetState == TargetState::Open ? frame.target.status(name, false) : Status();
     if (!shouldCopy(source, target))
@@ -810,9 +926,8 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed
     auto result = NativeFs::Transfer::Result::Ok;
     for (int attempt = 0; attempt < 2; ++attempt) {
         opened.emplace(this->transfer);
-        result =
-            opened->open(frame.source, name, frame.target,
-                         NativeFs::temporaryName(p.m_tempPrefix, name), !target.exists, &error);
+        result = opened->open(frame.source, name, frame.target,
+                              NativeFs::temporaryName(p.m_tempPrefix, name), &error);
         if (result == NativeFs::Transfer::Result::Ok || (error != EMFILE && error != ENFILE) ||
             !relieveDescriptors(frames.size() - 1))
             break;
@@ -820,7 +935,7 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed
     NativeFs::Transfer &transfer = *opened;
     switch (result) {
     case NativeFs::Transfer::Result::SourceOpenFailed:
-        fail(SourceOpenError, fileReason(error));
+        fail(SourceOpenError, error ? fileReason(error) : notCopiedReason(opened->sourceKind(), 0));
         return;
     case NativeFs::Transfer::Result::TargetOpenFailed:
         fail(TargetOpenError, fileReason(error));
@@ -862,7 +977,12 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed
     }
 
     if (!failed && !cancelled()) {
-        if (transfer.finish(&error) != NativeFs::Transfer::Result::Ok) {
+        const NativeFs::Transfer::Result finished = transfer.finish(&error);
+        if (finished == NativeFs::Transfer::Result::SourceChanged) {
+            fail(SourceReadError, QString::fromLatin1(SourceChangedWhileCopied));
+        } else if (finished == NativeFs::Transfer::Result::ReadFailed) {
+            fail(SourceReadError, fileReason(error));
+        } else if (finished != NativeFs::Transfer::Result::Ok) {
             fail(TargetWriteError, fileReason(error));
         } else if (target.exists && !target.replaceable) {
             fail(TargetRemoveError, fileReason(EISDIR)); // a folder, say
@@ -883,6 +1003,8 @@ void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed
             }
             if (placed == NativeFs::Transfer::Placed::Failed)
                 fail(TargetReplaceError, fileReason(error));
+            if (placed == NativeFs::Transfer::Placed::WriteFailed)
+                fail(TargetWriteError, fileReason(error));
             if (placed == NativeFs::Transfer::Placed::Done) {
                 wroteAnything = true;
                 p.m_filesCopied.fetch_add(1);
@@ -902,6 +1024,7 @@ void Processor::Job::walkRetryFiles(Phase phase)
 {
     if (cancelled())
         return;
+    findHolders();
     int error = 0;
     Folder sourceRootFolder = Folder::open(sourceRoot, &error);
     if (sourceRootFolder.isOpen()) {
@@ -934,7 +1057,8 @@ void Processor::Job::walkRetryFiles(Phase phase)
         }
         if (frameSourceFailed) {
             if (phase == Phase::Copy)
-                addFailure(listed, SourceOpenError, fileReason(frameError));
+                addFailure(listed, SourceOpenError,
+                           frameError ? fileReason(frameError) : frame.unreachableReason);
             continue;
         }
         Path target = targetRoot;
@@ -944,6 +1068,8 @@ void Processor::Job::walkRetryFiles(Phase phase)
             continue; // the same path: nothing to do
         if (phase == Phase::Scan) {
             scanFile(frame, name);
+        } else if (const std::optional<QString> reason = notAFile(frame.source, name)) {
+            addFailure(listed, SourceOpenError, *reason);
         } else if (frame.targetState != TargetState::Open) {
             addFailure(listed, TargetOpenError, frame.unreachableReason);
         } else {
@@ -963,8 +1089,17 @@ bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase, F
         if (!frame.source.isOpen())
             break;
         frame.source = frame.source.openChild(name, true, error);
-        if (frame.source.isOpen())
-            (phase == Phase::Scan ? scanned : copied).insert(frame.source.id());
+        if (!frame.source.isOpen())
+            break;
+        // Below the root every folder lies in the tree, unless a link leads out of it.
+        if (const std::optional<QString> refused = refusedFolder(frame.source, true);
+            refused && !refused->isEmpty()) {
+            frame.source.close();
+            frame.unreachableReason = *refused;
+            *sourceFailed = true;
+            return false;
+        }
+        (phase == Phase::Scan ? scanned : copied).insert(frame.source.id());
     }
     if (!frame.source.isOpen()) {
         *sourceFailed = true;

@@ -33,7 +33,8 @@ private slots:
     void pauseHoldsWorker();
     void cancelKeepsOldDestination_data();
     void cancelKeepsOldDestination();
-    void sourceCutShortWhileRead();
+    void sourceChangedWhileCopied_data();
+    void sourceChangedWhileCopied();
     void lifecycleMisuseIsHarmless();
 
     void targetRemoveAndReplaceErrors();
@@ -238,8 +239,22 @@ void TestEngine::cancelKeepsOldDestination()
     QVERIFY(processor->bytesDone() < quint64(Size));
 }
 
-void TestEngine::sourceCutShortWhileRead()
+void TestEngine::sourceChangedWhileCopied_data()
 {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("reason");
+    const QString changed = "The file changed while it was copied";
+    QTest::newRow("cut short") << "cut" << "The file became shorter while it was copied";
+    QTest::newRow("saved again at the same size") << "rewrite" << changed;
+    QTest::newRow("appended to") << "append" << changed;
+}
+
+// A copy that holds part of one version and part of another matches no file that ever existed:
+// it is not put in place.
+void TestEngine::sourceChangedWhileCopied()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, reason);
     constexpr qint64 Size = 64 << 20;
     QVERIFY(makeBig("src/big.bin", Size));
     QVERIFY(writeFile(path("src/next.txt"), Content));
@@ -247,10 +262,18 @@ void TestEngine::sourceCutShortWhileRead()
 
     const auto processor = job();
     QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
-    QVERIFY(QFile::resize(path("src/big.bin"), qint64(processor->bytesDone())));
+    QFile source(path("src/big.bin"));
+    if (change == "cut")
+        QVERIFY(source.resize(qint64(processor->bytesDone())));
+    else if (change == "rewrite")
+        QVERIFY(makeBig("src/big.bin", Size));
+    else
+        QVERIFY(source.open(QIODevice::Append) && source.write("more") == 4);
+    source.close();
     processor->resume();
     const Outcome outcome = runJob(*processor);
     QCOMPARE(outcome.failures, QStringList{"2 src/big.bin"});
+    QCOMPARE(processor->failures().constFirst().reason(), reason);
     QCOMPARE(readFile(path("dst/big.bin")), Content);
     QCOMPARE(readFile(path("dst/next.txt")), Content);
     QCOMPARE(strayTemporaries(), QStringList());

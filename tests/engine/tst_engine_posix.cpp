@@ -5,17 +5,22 @@
 #include "tests/engine/enginetest.h"
 #include "tests/support/filetree.h"
 #include "tests/support/require.h"
+#include "tests/support/wait.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 using namespace TestFiles;
@@ -38,6 +43,16 @@ QStringList limitFileSize(int bytes)
 
 } // namespace
 
+// A USB stick as people format them: exFAT, which ignores letter case and has no unnamed files,
+// on a loop device through FUSE, at path("stick").
+#define MOUNT_STICK()                                                                              \
+    do {                                                                                           \
+        const QString why = mountStick();                                                          \
+        TRASKO_REQUIRE(!why.startsWith("tools"), "exfatprogs and exfat-fuse");                     \
+        if (!why.isEmpty())                                                                        \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
+
 class TestEnginePosix : public EngineTest
 {
     Q_OBJECT
@@ -57,6 +72,9 @@ private slots:
     void targetOpenError();
     void writeBackFailureIsRecorded();
 
+    void specialFilesAreListed_data();
+    void specialFilesAreListed();
+    void killedWhileReplacing();
     void linksAreFollowedOnce_data();
     void linksAreFollowedOnce();
     void destinationLinksAreNotFollowed();
@@ -64,9 +82,38 @@ private slots:
     void deepTrees();
     void caseBlindDestination_data();
     void caseBlindDestination();
-    void pipePlantedAtTemporaryName();
+    void takenTemporaryName();
     void retryReachesNamesThatAreNotText();
+
+private:
+    // Empty once mounted; otherwise what is missing.
+    QString mountStick();
+    // The job's failures as "path: reason", paths relative to the test's folder, sorted.
+    QStringList notCopied(const Processor &processor) const
+    {
+        QStringList listed;
+        for (const CopyError &failure : processor.failures())
+            listed.append(relative(failure.file()) + ": " + failure.reason());
+        listed.sort();
+        return listed;
+    }
 };
+
+QString TestEnginePosix::mountStick()
+{
+    if (QStandardPaths::findExecutable("mount.exfat-fuse").isEmpty() ||
+        !run("truncate", {"-s", "64M", path("exfat.img")}) || !run("mkfs.exfat", {path("exfat.img")}))
+        return QStringLiteral("tools");
+    QString loop;
+    if (!run("losetup", {"-f", "--show", path("exfat.img")}, &loop))
+        return QStringLiteral("the kernel offers no loop device here");
+    loop = loop.trimmed();
+    m_cleanup->add([loop] { run("losetup", {"-d", loop}); });
+    if (!QDir().mkpath(path("stick")) || !run("mount.exfat-fuse", {loop, path("stick")}))
+        return QStringLiteral("the kernel offers no FUSE here");
+    m_cleanup->add([this] { run("umount", {path("stick")}); });
+    return {};
+}
 
 // Every read from a source is at most 16000 bytes, so that pause and cancel answer within one
 // of them: a file of 16000 bytes takes one read, one of 16001 two, and so on, whichever way the
@@ -275,17 +322,111 @@ void TestEnginePosix::writeBackFailureIsRecorded()
 
 // --- hostile trees ----------------------------------------------------------------------------
 
+void TestEnginePosix::specialFilesAreListed_data()
+{
+    QTest::addColumn<bool>("everything"); // sub-folders and hidden files taken in
+    QTest::newRow("sub-folders and hidden files") << true;
+    QTest::newRow("top level, no hidden files") << false;
+}
+
+// What no copy can hold is listed, never opened: a device or a pipe must not fill the stick or
+// hold the job.
+void TestEnginePosix::specialFilesAreListed()
+{
+    QFETCH(bool, everything);
+    QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt"}));
+    for (const char *pipe : {"src/pipe", "src/sub/pipe", "src/.pipe"})
+        QCOMPARE(::mkfifo(native(pipe).constData(), 0644), 0);
+    if (::mknod(native("src/zero").constData(), S_IFCHR | 0666, makedev(1, 5)) != 0 ||
+        ::mknod(native("src/loop").constData(), S_IFBLK | 0660, makedev(7, 0)) != 0)
+        QSKIP("device nodes need root");
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, native("src/socket").constData(), sizeof address.sun_path);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QCOMPARE(::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ::close(socket);
+    for (const auto &[link, target] : {std::pair{"src/to-zero", "/dev/zero"},
+                                       {"src/to-pipe", "pipe"}, {"src/lock", "nowhere"}})
+        QCOMPARE(::symlink(target, native(link).constData()), 0);
+
+    Processor processor(path("src"), path("dst"), OverwriteAll, everything, everything);
+    const Outcome outcome = runJob(processor);
+    QVERIFY2(outcome.ran, "a pipe or a device held the job");
+    QStringList listed{"src/loop: Not a regular file: block device",
+                       "src/lock: Broken link",
+                       "src/pipe: Not a regular file: pipe",
+                       "src/socket: Not a regular file: socket",
+                       "src/to-pipe: Not a regular file: pipe",
+                       "src/to-zero: Not a regular file: character device",
+                       "src/zero: Not a regular file: character device"};
+    if (everything)
+        listed << "src/.pipe: Not a regular file: pipe" << "src/sub/pipe: Not a regular file: pipe";
+    listed.sort();
+    QCOMPARE(notCopied(processor), listed);
+    QCOMPARE(treeOf(path("dst")), everything ? QStringList({"a.txt", "sub/", "sub/b.txt"})
+                                              : QStringList({"a.txt"}));
+    QCOMPARE(outcome.filesTotal, everything ? 2u : 1u);
+    QCOMPARE(outcome.filesDone, outcome.filesTotal);
+
+    const auto retry = job();
+    retry->setRetryFiles(processor.failures());
+    QVERIFY(runJob(*retry).ran);
+    QCOMPARE(notCopied(*retry), listed);
+}
+
+// A crash while a copy replaces a file leaves the old file, and nothing under any other name.
+void TestEnginePosix::killedWhileReplacing()
+{
+    QVERIFY(makeBig("src/big.bin", 256 << 20));
+    QVERIFY(writeFile(path("dst/big.bin"), "old"));
+    QProcess runner;
+    runner.start(QStringLiteral(ENGINE_RUNNER), {path("src"), path("dst")});
+    QVERIFY(runner.waitForStarted());
+    // Killed once the copy it writes holds data.
+    const QString descriptors = QStringLiteral("/proc/%1/fd").arg(runner.processId());
+    const QString into = QFileInfo(path("dst")).canonicalFilePath() + u'/';
+    QVERIFY2(spinUntil([&] {
+                 const QFileInfoList open = QDir(descriptors).entryInfoList(QDir::Files | QDir::System);
+                 return runner.state() != QProcess::Running ||
+                        std::any_of(open.cbegin(), open.cend(), [&](const QFileInfo &fd) {
+                            return fd.symLinkTarget().startsWith(into) && fd.size() > 0;
+                        });
+             }),
+             "the copy never started");
+    QCOMPARE(runner.state(), QProcess::Running);
+    runner.kill();
+    QVERIFY(runner.waitForFinished());
+    QCOMPARE(treeOf(path("dst")), QStringList{"big.bin"});
+    QCOMPARE(readFile(path("dst/big.bin")), QByteArray("old"));
+}
+
 void TestEnginePosix::linksAreFollowedOnce_data()
 {
     QTest::addColumn<QStringList>("links");  // "link -> target", relative to the test folder
     QTest::addColumn<QStringList>("copied"); // each source file once, whatever name it got
+    QTest::addColumn<QStringList>("listed"); // the links not followed, and why
     const QStringList tree{"src/a/b/deep.txt", "src/a/inner.txt", "src/top.txt"};
     QTest::newRow("back up the tree")
-        << QStringList{"src/a/b/up -> src", "src/a/self -> src/a"} << tree;
-    QTest::newRow("to a folder of the tree") << QStringList{"src/alias -> src/a/b"} << tree;
-    QTest::newRow("into the copy") << QStringList{"src/into -> dst", "src/a/l -> dst/a"} << tree;
-    QTest::newRow("outside, twice") << QStringList{"src/x -> out/f1", "src/y -> out/f1"}
-                                    << tree + QStringList{"out/f1/file.txt"};
+        << QStringList{"src/a/b/up -> src", "src/a/self -> src/a"} << tree << QStringList();
+    QTest::newRow("to a folder of the tree")
+        << QStringList{"src/alias -> src/a/b"} << tree << QStringList();
+    // Wine's z: leads to /, a home folder's "up" to what holds it: their files are not the job's.
+    const QString holdsSource = ": Link to a folder that holds the source: not followed";
+    QTest::newRow("to what holds the source")
+        << QStringList{"src/wine/dosdevices/z: -> /", "src/a/up -> src/..", "src/here -> ."}
+        << tree
+        << QStringList{"src/a/up" + holdsSource, "src/here" + holdsSource,
+                       "src/wine/dosdevices/z:" + holdsSource};
+    QTest::newRow("to what holds the destination, and into it")
+        << QStringList{"src/stick -> dst", "src/a/copy -> dst/copy", "src/a/b/l -> dst/copy/old"}
+        << tree
+        << QStringList{"src/a/b/l: Link into the destination: not followed",
+                       "src/a/copy: Link into the destination: not followed",
+                       "src/stick: Link to a folder that holds the destination: not followed"};
+    QTest::newRow("outside, twice")
+        << QStringList{"src/x -> out/f1", "src/y -> out/f1"}
+        << tree + QStringList{"out/f1/file.txt"} << QStringList();
     // Eight folders that each link to all others: every path through them would be a copy.
     QStringList farm;
     QStringList farmCopy = tree;
@@ -297,37 +438,46 @@ void TestEnginePosix::linksAreFollowedOnce_data()
                 farm.append(QStringLiteral("out/f%1/l%2 -> out/f%2").arg(i).arg(j));
         }
     }
-    QTest::newRow("link farm") << farm << farmCopy;
+    QTest::newRow("link farm") << farm << farmCopy << QStringList();
 }
 
 void TestEnginePosix::linksAreFollowedOnce()
 {
     QFETCH(QStringList, links);
     QFETCH(QStringList, copied);
-    QVERIFY(makeTree({"src/top.txt", "src/a/inner.txt", "src/a/b/deep.txt", "dst/"}));
+    QFETCH(QStringList, listed);
+    QVERIFY(makeTree({"src/top.txt", "src/a/inner.txt", "src/a/b/deep.txt", "dst/copy/old/"}));
     for (int i = 1; i <= 8; ++i)
         QVERIFY(makeTree({QStringLiteral("out/f%1/file.txt").arg(i)}));
     for (const QString &link : links) {
         const QStringList parts = link.split(" -> ");
         QVERIFY(QDir().mkpath(QFileInfo(path(parts[0])).path()));
-        QVERIFY(QFile::link(path(parts[1]), path(parts[0])));
+        QVERIFY(QFile::link(parts[1] == "/" ? parts[1] : path(parts[1]), path(parts[0])));
     }
 
-    const Outcome outcome = copy();
+    const auto processor = job(OverwriteAll, "src", "dst/copy");
+    const Outcome outcome = runJob(*processor);
     QVERIFY2(outcome.ran, "the walk must end");
-    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(notCopied(*processor), listed);
     // Files carry their source path: the copy holds each source file exactly once.
     QStringList found;
-    for (const QString &entry : treeOf(path("dst"))) {
+    for (const QString &entry : treeOf(path("dst/copy"))) {
         if (!entry.endsWith(u'/'))
-            found.append(QString::fromUtf8(readFile(path("dst/" + entry))));
+            found.append(QString::fromUtf8(readFile(path("dst/copy/" + entry))));
     }
     found.sort();
     copied.sort();
     QCOMPARE(found, copied);
     for (const char *file : {"a/b/deep.txt", "a/inner.txt", "top.txt"})
-        QVERIFY2(QFileInfo::exists(path("dst/") + QLatin1String(file)), "folders keep their names");
+        QVERIFY2(QFileInfo::exists(path("dst/copy/") + QLatin1String(file)),
+                 "folders keep their names");
     QCOMPARE(outcome.filesDone, outcome.filesTotal);
+
+    // A retry of what was listed follows none of it either.
+    const auto retry = job(OverwriteAll, "src", "dst/copy");
+    retry->setRetryFiles(processor->failures());
+    runJob(*retry);
+    QCOMPARE(notCopied(*retry), listed);
 }
 
 // What the job did not make itself it does not enter through a link, and what it entered stays
@@ -417,19 +567,7 @@ void TestEnginePosix::caseBlindDestination_data()
 void TestEnginePosix::caseBlindDestination()
 {
     QFETCH(int, mode);
-    TRASKO_REQUIRE(run("truncate", {"-s", "32M", path("exfat.img")}) &&
-                       run("mkfs.exfat", {path("exfat.img")}),
-                   "mkfs.exfat (exfatprogs)");
-    TRASKO_REQUIRE(!QStandardPaths::findExecutable("mount.exfat-fuse").isEmpty(), "exfat-fuse");
-    QString loop;
-    if (!run("losetup", {"-f", "--show", path("exfat.img")}, &loop))
-        QSKIP("needs a loop device");
-    loop = loop.trimmed();
-    m_cleanup->add([loop] { run("losetup", {"-d", loop}); });
-    QVERIFY(QDir().mkpath(path("stick")));
-    if (!run("mount.exfat-fuse", {loop, path("stick")}))
-        QSKIP("the kernel offers no FUSE here");
-    m_cleanup->add([this] { run("umount", {path("stick")}); });
+    MOUNT_STICK();
     const QStringList sources{"src/A.txt", "src/Sub/x.txt", "src/a.txt", "src/sub/x.txt",
                               "src/sub/y.txt"};
     QVERIFY(makeTree(sources));
@@ -453,26 +591,27 @@ void TestEnginePosix::caseBlindDestination()
     QCOMPARE(accounted, sources);
 }
 
-// Whatever bears the next temporary name, a pipe even, is refused, never waited on.
-void TestEnginePosix::pipePlantedAtTemporaryName()
+// Where there are no unnamed files the copy bears its temporary name from the first byte;
+// whatever already bears the next one is refused, never opened.
+void TestEnginePosix::takenTemporaryName()
 {
+    MOUNT_STICK();
     QVERIFY(makeBig("src/a/big.bin", 32 << 20));
     QVERIFY(writeFile(path("src/next.txt"), Content));
-    QVERIFY(writeFile(path("dst/a/big.bin"), "old"));
-    QVERIFY(writeFile(path("dst/next.txt"), "old"));
+    QVERIFY(writeFile(path("stick/dst/a/big.bin"), "old"));
+    QVERIFY(writeFile(path("stick/dst/next.txt"), "old"));
 
-    const auto processor = job();
+    const auto processor = job(OverwriteAll, "src", "stick/dst");
     QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
-    const QStringList temporaries = TestFiles::strayTemporaries(path("dst"));
+    const QStringList temporaries = TestFiles::strayTemporaries(path("stick/dst"));
     QCOMPARE(temporaries.size(), 1);
     const QString prefix = QFileInfo(temporaries.first()).fileName().left(37);
-    QCOMPARE(::mkfifo(native("dst/" + prefix + "next.txt").constData(), 0644), 0);
+    QVERIFY(QDir().mkpath(path("stick/dst/" + prefix + "next.txt")));
     processor->resume();
     const Outcome outcome = runJob(*processor);
-    QVERIFY2(outcome.ran, "a pipe must not hold the job");
     QCOMPARE(outcome.failures, QStringList{"1 src/next.txt"});
-    QCOMPARE(readFile(path("dst/next.txt")), QByteArray("old"));
-    QVERIFY(sameContent(path("src/a/big.bin"), path("dst/a/big.bin")));
+    QCOMPARE(readFile(path("stick/dst/next.txt")), QByteArray("old"));
+    QVERIFY(sameContent(path("src/a/big.bin"), path("stick/dst/a/big.bin")));
 }
 
 // A failed file whose name is not valid text keeps its exact name, so its retry reaches it.
