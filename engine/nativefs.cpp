@@ -43,20 +43,6 @@ Path temporaryName(const Path &prefix, const Path &name)
     return result;
 }
 
-// A moved-from folder takes over whatever this one held, and closes it in its own time.
-Folder::Folder(Folder &&other) noexcept
-{
-    *this = std::move(other);
-}
-
-Folder &Folder::operator=(Folder &&other) noexcept
-{
-    std::swap(m_handle, other.m_handle);
-    std::swap(m_id, other.m_id);
-    std::swap(m_path, other.m_path);
-    return *this;
-}
-
 std::vector<FolderId> Folder::ancestry() const
 {
     std::vector<FolderId> ids;
@@ -77,6 +63,21 @@ bool Folder::isWithin(const FolderId &ancestor) const
     return std::find(ids.cbegin(), ids.cend(), ancestor) != ids.cend();
 }
 
+std::vector<FolderId> ancestryOf(Path path)
+{
+    for (;;) {
+        int error = 0;
+        const Folder folder = Folder::open(path, &error);
+        if (folder.isOpen())
+            return folder.ancestry();
+        const qsizetype cut = path.lastIndexOf(Separator);
+        if (cut < 0 || path.size() <= 1)
+            return {};
+        // Keep the separator of a root such as "/" or "C:/".
+        path.truncate(cut == 0 || path.at(cut - 1) == ':' ? cut + 1 : cut);
+    }
+}
+
 void Listing::clear()
 {
     m_names.clear();
@@ -90,8 +91,15 @@ void Listing::add(EntryKind kind, const char *name, qsizetype length, bool mayBe
     const Item item{m_names.size(), length, mayBeLink, kind, error};
     // Each name ends in a zero byte, so that a view of it can be handed to the system as is.
     m_names.append(name, length).append('\0');
-    (kind == EntryKind::Folder ? m_folders : kind == EntryKind::File ? m_files : m_others)
+    (kind == EntryKind::Folder ? m_folders
+     : kind == EntryKind::File ? m_files
+                               : m_others)
         .push_back(item);
+}
+
+void Listing::add(const Listing &from, const Item &item)
+{
+    add(item.kind, from.m_names.constData() + item.offset, item.length, item.mayBeLink, item.error);
 }
 
 } // namespace NativeFs

@@ -1,12 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 // The handful of file-system operations the copy engine needs, on native names and open
@@ -15,8 +15,8 @@
 // folder: paths of any length work, and a folder once entered stays the folder it was, whatever
 // is renamed or linked in its place later.
 //
-// Errors are errno values (on Windows mapped to the nearest one), so that a failure can carry
-// the system's own words for its cause.
+// Errors are errno values (on Windows mapped to the nearest one, with the system's own words
+// kept), so that a failure can carry the system's own words for its cause.
 namespace NativeFs {
 
 using Path = QByteArray;
@@ -51,6 +51,8 @@ struct FolderIdHash
     }
 };
 
+using FolderIds = std::unordered_set<FolderId, FolderIdHash>;
+
 // What bears a name. Only folders and plain files are copied; the rest is listed as not copied.
 enum class EntryKind : quint8
 {
@@ -66,22 +68,42 @@ enum class EntryKind : quint8
     Unknown
 };
 
+// Whether a call goes through a link that bears the name, or speaks of the link itself.
+enum class Links
+{
+    Follow,
+    // Never through it: a link is not entered, and its status is the link's own.
+    Stay
+};
+
+enum class HiddenEntries
+{
+    Skip,
+    Include
+};
+
+// What putting a copy in place does to a file that bears its name.
+enum class Existing
+{
+    Keep,
+    Replace
+};
+
 struct Status
 {
     EntryKind kind = EntryKind::Unknown;
     bool exists = false;
-    bool isDir = false;
-    bool isFile = false;
     // What bears the name is a plain file or a link, so a rename can put a file there.
     bool replaceable = false;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+
+    bool isFile() const { return kind == EntryKind::File; }
 };
 
-// One folder's entries in the order the file system gives them: sub-folders, files, and the
-// rest (pipes, sockets, devices, broken links), which no copy can hold. Links count as what they
-// point to. Hidden entries are left out unless asked for. Names are packed into one buffer: a
-// folder of many thousand files costs little more than its names.
+// Entries of one folder, in the order the file system gives them: sub-folders, plain files, and
+// the rest (pipes, sockets, devices, broken links), which no copy can hold. Links count as what
+// they lead to. Names are packed into one buffer, each followed by a zero byte.
 class Listing
 {
 public:
@@ -98,6 +120,7 @@ public:
 
     void clear();
     void add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error = 0);
+    void add(const Listing &from, const Item &item);
     const std::vector<Item> &folders() const { return m_folders; }
     const std::vector<Item> &files() const { return m_files; }
     const std::vector<Item> &others() const { return m_others; }
@@ -118,7 +141,7 @@ private:
 class Folder
 {
 public:
-    Folder() = default;
+    Folder();
     ~Folder();
     Folder(Folder &&other) noexcept;
     Folder &operator=(Folder &&other) noexcept;
@@ -127,18 +150,15 @@ public:
 
     // By path, links followed: for the two roots the user named.
     static Folder open(const Path &path, int *error);
-    // followLinks false refuses a link in the child's place, so nothing outside is entered.
-    Folder openChild(const Path &name, bool followLinks, int *error) const;
+    Folder openChild(const Path &name, Links links, int *error) const;
     // The real parent, however this folder was reached.
     Folder openParent(int *error) const;
 
-    bool isOpen() const;
+    bool isOpen() const { return m_native != nullptr; }
     const FolderId &id() const { return m_id; }
     void close();
 
-    bool list(bool includeHidden, Listing &out, int *error) const;
-    // followLinks false describes what bears the name itself (a link is replaceable).
-    Status status(const Path &name, bool followLinks) const;
+    Status status(const Path &name, Links links) const;
     // Creates a sub-folder; fails with EEXIST when the name is taken.
     bool makeFolder(const Path &name, int *error) const;
     // This folder, its real parent, and so on up to the root, however this one was reached.
@@ -151,15 +171,40 @@ public:
     Folder duplicate() const;
 
 private:
+    friend class FolderReader;
     friend class Transfer;
-    qintptr m_handle = -1;
+    // The platform's handle on the folder.
+    struct Native;
+    std::unique_ptr<Native> m_native;
     FolderId m_id;
-    // Where the system has no calls relative to an open folder, the path to reach it by.
-    QString m_path;
 };
+
+// The folder at path, or the nearest one above it that exists, and every folder above that: the
+// folders that hold path, however they are reached.
+std::vector<FolderId> ancestryOf(Path path);
 
 // Creates path and any missing parents. *error is set when it is not a folder afterwards.
 bool makePath(const Path &path, int *error);
+
+// Reads an open folder from its start, a batch of entries at a time, so that a folder of a
+// million files costs the memory of one batch. Reads through the folder's own handle: one
+// reader at a time per folder, and none while the folder is closed or moved.
+class FolderReader
+{
+public:
+    FolderReader(const Folder &folder, HiddenEntries hidden);
+    ~FolderReader();
+    FolderReader(const FolderReader &) = delete;
+    FolderReader &operator=(const FolderReader &) = delete;
+
+    // The next batch, replacing what batch held. False at the end of the folder, and on a
+    // failure, which sets *error.
+    bool next(Listing &batch, int *error);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 // What a job learns about the machine as it goes, shared by all its transfers: a refusal met
 // once is remembered, so later files do not ask again. Holds the job's buffer and pipe.
@@ -178,8 +223,8 @@ private:
 };
 
 // One file in flight: the source open for reading and its copy being written beside the
-// destination, named or (where the system offers it) without a name until it is put in place.
-// Whatever happens, the copy is gone when the object is, unless it was put in place.
+// destination, without a name where the system allows until it is put in place. Whatever
+// happens, the copy is gone when the object is, unless it was put in place.
 class Transfer
 {
 public:
@@ -199,7 +244,7 @@ public:
     enum class Placed
     {
         Done,
-        // Only without replace: something bears the name; the copy is kept for another try.
+        // Only with Existing::Keep: something bears the name; the copy is kept for another try.
         NameTaken,
         // The last of the copy's data could not be written; nothing was put in place.
         WriteFailed,
@@ -211,24 +256,23 @@ public:
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
 
-    // The copy is made without a name where the system allows, so that a crash leaves nothing;
-    // temporaryName is the name it takes on its way to replace the destination, or all along
-    // where there are no unnamed files. A source that is not a plain file is refused, unread.
+    // temporaryName is the name the copy takes on its way to replace a destination, or all
+    // along where there are no unnamed files. A source that is not a plain file is refused,
+    // unread.
     Result open(const Folder &source, const Path &sourceName, const Folder &target,
                 const Path &temporaryName, int *error);
-    // What the refused source was, for SourceOpenFailed.
-    EntryKind sourceKind() const { return m_sourceKind; }
     // The source's size when it was opened: the end the transfer aims at.
     qint64 size() const { return m_size; }
+    // What the refused source was, for SourceOpenFailed.
+    EntryKind sourceKind() const { return m_sourceKind; }
     // One step: reads at most maxBytes from the source, or passes over a hole, which is not
     // written. *advanced is how far the file got.
     Result step(qint64 maxBytes, qint64 *advanced, int *error);
     // Writes out what is still held back and sets the final size, once the source is as it was
     // when opened.
     Result finish(int *error);
-    // Gives the copy the destination's name. Without replace, a name taken meanwhile is left
-    // alone.
-    Placed place(const Path &name, bool replace, int *error);
+    // Gives the copy the destination's name.
+    Placed place(const Path &name, Existing existing, int *error);
 
 private:
     struct Files;
