@@ -176,6 +176,14 @@ void writeHuge(TreeWriter &tree)
     smallFiles(tree, {}, 1000, 200, KiB);
 }
 
+// 300,000 empty files in one folder: a mail store or a cache, for the memory one huge folder
+// takes.
+void writeFlat(TreeWriter &tree)
+{
+    for (int f = 0; f < 300000; ++f)
+        tree.file(numbered("file", f, 6), 0);
+}
+
 // Writes to every page of `mib` MiB and frees them, so that the next process finds that much
 // memory already handed back by the host of a VM that reclaims what its guest freed.
 int touchMemory(std::uint64_t mib)
@@ -189,7 +197,7 @@ int touchMemory(std::uint64_t mib)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge FOLDER\n"
+    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge|flat FOLDER\n"
                          "       trasko_treegen sparse FOLDER [MIB]\n"
                          "       trasko_treegen --version | --touch MIB\n"
                          "Writes the named tree into FOLDER, which must not exist yet; the\n"
@@ -230,6 +238,9 @@ int main(int argc, char *argv[])
     } else if (name == "huge") {
         write = writeHuge;
         seed = 6;
+    } else if (name == "flat") {
+        write = writeFlat;
+        seed = 7;
     } else if (name == "sparse") {
         write = [sparseSize](TreeWriter &tree) { writeSparse(tree, sparseSize); };
         seed = 5;

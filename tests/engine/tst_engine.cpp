@@ -244,7 +244,8 @@ void TestEngine::sourceChangedWhileCopied_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("reason");
     const QString changed = "The file changed while it was copied";
-    QTest::newRow("cut short") << "cut" << "The file became shorter while it was copied";
+    QTest::newRow("cut short") << "cut"
+                               << "The file became shorter while it was copied";
     QTest::newRow("saved again at the same size") << "rewrite" << changed;
     QTest::newRow("appended to") << "append" << changed;
 }
