@@ -29,6 +29,7 @@ inline constexpr char MountHoldsSource[] =
 inline constexpr char HoldsDestination[] =
     "Link to a folder that holds the destination: not followed";
 inline constexpr char IntoDestination[] = "Link into the destination: not followed";
+inline constexpr char DiffersOnDevice[] = "The copy on the device differs from the source";
 
 } // namespace CopyRules
 

@@ -186,6 +186,8 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &target)
         m_job.wroteAnything = true;
         m_p.m_filesCopied.fetch_add(1);
         m_frame.written.note(m_frame.target, m_name);
+        if (m_p.m_verification == Verification::ReadBack)
+            m_job.noteCopied(m_frame, m_name, transfer.size(), transfer.digest(), m_listed);
         return;
     case Transfer::Placed::NameTaken: {
         const Status newcomer = m_frame.target.status(m_name, Links::Stay);

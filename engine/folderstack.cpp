@@ -31,6 +31,14 @@ Frame *FolderStack::parentOfTop()
     return m_frames.size() > 1 ? &m_frames[m_frames.size() - 2] : nullptr;
 }
 
+std::vector<NativeFs::Path> FolderStack::namesBelowRoot() const
+{
+    std::vector<NativeFs::Path> names;
+    for (size_t i = 1; i < m_frames.size(); ++i)
+        names.push_back(m_frames[i].name);
+    return names;
+}
+
 void FolderStack::clear()
 {
     m_frames.clear();

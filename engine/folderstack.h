@@ -55,6 +55,8 @@ public:
     // The folder above the one in hand, if any.
     Frame *parentOfTop();
     const NativeFs::Path &path() const { return m_path; }
+    // The names of the folders below the root down to the one in hand.
+    std::vector<NativeFs::Path> namesBelowRoot() const;
     void clear();
 
     void pushRoot(Frame frame, const NativeFs::Path &rootPath);

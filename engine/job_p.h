@@ -6,6 +6,7 @@
 #include "engine/folderstack.h"
 #include "engine/processor.h"
 #include "engine/treebounds.h"
+#include "engine/verification.h"
 
 #include <QHash>
 
@@ -59,6 +60,15 @@ struct Processor::Job
 
     void keepForFlush(const NativeFs::Folder &folder);
 
+    // The verify phase (verification.cpp).
+    void noteCopied(const Frame &frame, const Path &name, qint64 size, const Digest &digest,
+                    const Path *listed);
+    void verify();
+    void verifyFolder(const VerifyList::Folder &folder);
+    NativeFs::Folder reachForVerify(const VerifyList::Folder &folder, int *error) const;
+    std::optional<QString> readBack(const NativeFs::Folder &folder, const Path &name,
+                                    const VerifyList::File &file);
+
     Processor &p;
     const Path sourceRoot;
     const Path targetRoot;
@@ -72,6 +82,7 @@ struct Processor::Job
     // the flush at the end.
     std::vector<NativeFs::Folder> flushFolders;
     bool wroteAnything = false;
+    VerifyList verifyList;
 
     // Retry jobs: the frame of the folders in hand, the reason its source could not be opened,
     // and the names written per destination folder.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/digest.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -173,6 +175,7 @@ public:
 private:
     friend class FolderReader;
     friend class Transfer;
+    friend class ReadBack;
     // The platform's handle on the folder.
     struct Native;
     std::unique_ptr<Native> m_native;
@@ -207,17 +210,25 @@ private:
 };
 
 // What a job learns about the machine as it goes, shared by all its transfers: a refusal met
-// once is remembered, so later files do not ask again. Holds the job's buffer and pipe.
+// once is remembered, so later files do not ask again. Holds the job's buffer, pipe and digest.
 class TransferContext
 {
 public:
-    TransferContext();
+    enum class Digests
+    {
+        Off,
+        // Every byte a transfer reads is hashed (holes as zeros), so the bytes go through the
+        // job's buffer, where the hash can see them.
+        On
+    };
+    explicit TransferContext(Digests digests = Digests::Off);
     ~TransferContext();
     TransferContext(const TransferContext &) = delete;
     TransferContext &operator=(const TransferContext &) = delete;
 
 private:
     friend class Transfer;
+    friend class ReadBack;
     struct State;
     std::unique_ptr<State> m_state;
 };
@@ -273,6 +284,8 @@ public:
     Result finish(int *error);
     // Gives the copy the destination's name.
     Placed place(const Path &name, Existing existing, int *error);
+    // Of every byte read, with digests on; valid once finished.
+    Digest digest() const;
 
 private:
     struct Files;
@@ -280,6 +293,38 @@ private:
     std::unique_ptr<Files> m_files;
     qint64 m_size = 0;
     EntryKind m_sourceKind = EntryKind::File;
+};
+
+// A copy read back from the device, not from the system's cache, and hashed as it is read.
+class ReadBack
+{
+public:
+    enum class Result
+    {
+        Ok,
+        // The file is read whole.
+        End,
+        Failed
+    };
+
+    explicit ReadBack(TransferContext &context);
+    ~ReadBack();
+    ReadBack(const ReadBack &) = delete;
+    ReadBack &operator=(const ReadBack &) = delete;
+
+    // Opens the plain file that bears name, never through a link, and drops what the system
+    // holds of it in memory.
+    bool open(const Folder &folder, const Path &name, int *error);
+    qint64 size() const { return m_size; }
+    // Reads the next bytes, at most maxBytes.
+    Result step(qint64 maxBytes, qint64 *advanced, int *error);
+    Digest digest() const;
+
+private:
+    struct File;
+    TransferContext &m_context;
+    std::unique_ptr<File> m_file;
+    qint64 m_size = 0;
 };
 
 } // namespace NativeFs

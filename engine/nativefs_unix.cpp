@@ -387,9 +387,19 @@ struct TransferContext::State
     bool noReplaceRename = true;
     bool hardLinks = true;
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
+    // Of the file in hand, with digests on.
+    std::unique_ptr<Digester> digester;
 };
 
-TransferContext::TransferContext() : m_state(std::make_unique<State>()) {}
+TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
+{
+    if (digests == Digests::On) {
+        m_state->digester = std::make_unique<Digester>();
+        // The kernel's own copies never show the bytes to the job.
+        m_state->splice = false;
+        m_state->rangeCopy = false;
+    }
+}
 
 TransferContext::~TransferContext() = default;
 
@@ -471,6 +481,8 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
         return Result::SourceOpenFailed;
     }
     m_size = st.st_size;
+    if (context.digester)
+        context.digester->reset();
     // Fewer blocks than the size needs: there may be holes, which are not written.
     f.sparse = m_size > 0 && qint64(st.st_blocks) * 512 < m_size;
     f.dataEnd = f.sparse ? 0 : m_size;
@@ -533,13 +545,16 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     if (read != Result::Ok)
         return read;
     if (!f.viaPipe) {
+        char *into = context.gatherBuffer() + f.held;
         do {
-            got = ::pread(f.source, context.gatherBuffer() + f.held, want, f.readAt);
+            got = ::pread(f.source, into, want, f.readAt);
         } while (got < 0 && errno == EINTR);
         if (got < 0) {
             *error = errno;
             return Result::ReadFailed;
         }
+        if (context.digester)
+            context.digester->add(into, size_t(got));
     }
     if (got == 0)
         return Result::SourceEnded;
@@ -573,6 +588,8 @@ Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint
         if (!drain(context, Drain::All, error))
             return Result::WriteFailed;
         *advanced = data - readAt;
+        if (context.digester)
+            context.digester->addZeros(*advanced);
         readAt = writeAt = data;
         return Result::Ok;
     }
@@ -802,6 +819,82 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
     }
     named = false;
     return Placed::Done;
+}
+
+Digest Transfer::digest() const
+{
+    const TransferContext::State &context = *m_context.m_state;
+    return context.digester ? context.digester->result() : Digest();
+}
+
+// --- ReadBack ---------------------------------------------------------------------------------
+
+struct ReadBack::File
+{
+    ~File()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd = -1;
+    qint64 at = 0;
+};
+
+ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::make_unique<File>())
+{
+}
+
+ReadBack::~ReadBack() = default;
+
+bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+{
+    File &f = *m_file;
+    f.fd = ::openat(Folder::Native::of(folder), name.constData(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
+        *error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    m_size = st.st_size;
+    // The copy's pages are clean since the flush: dropped, so that every read reaches the
+    // device rather than the memory the copy was written from.
+    ::posix_fadvise(f.fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(f.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!m_context.m_state->digester)
+        m_context.m_state->digester = std::make_unique<Digester>();
+    m_context.m_state->digester->reset();
+    return true;
+}
+
+ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, int *error)
+{
+    File &f = *m_file;
+    TransferContext::State &context = *m_context.m_state;
+    char *buffer = context.gatherBuffer();
+    ssize_t got;
+    do {
+        got = ::pread(f.fd, buffer, size_t(qMin<qint64>(maxBytes, GatherBytes)), f.at);
+    } while (got < 0 && errno == EINTR);
+    *advanced = qMax<ssize_t>(got, 0);
+    if (got < 0) {
+        *error = errno;
+        return Result::Failed;
+    }
+    if (got == 0)
+        return Result::End;
+    context.digester->add(buffer, size_t(got));
+    f.at += got;
+    return Result::Ok;
+}
+
+Digest ReadBack::digest() const
+{
+    return m_context.m_state->digester->result();
 }
 
 } // namespace NativeFs

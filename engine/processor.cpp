@@ -55,7 +55,10 @@ NativeFs::HiddenEntries hiddenEntries(bool include)
 
 Processor::Job::Job(Processor &processor)
     : p(processor), sourceRoot(absoluteRoot(processor.m_source)),
-      targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot)
+      targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot),
+      transfer(processor.m_verification == Verification::ReadBack
+                   ? NativeFs::TransferContext::Digests::On
+                   : NativeFs::TransferContext::Digests::Off)
 {
 }
 
@@ -177,6 +180,36 @@ bool Processor::isFlushing() const
     return m_flushing.load();
 }
 
+bool Processor::isVerifying() const
+{
+    return m_verifying.load();
+}
+
+quint32 Processor::filesToVerify() const
+{
+    return m_filesToVerify.load();
+}
+
+quint32 Processor::filesVerified() const
+{
+    return m_filesVerified.load();
+}
+
+quint64 Processor::bytesToVerify() const
+{
+    return m_bytesToVerify.load();
+}
+
+quint64 Processor::bytesVerified() const
+{
+    return m_bytesVerified.load();
+}
+
+void Processor::setVerification(Verification verification)
+{
+    m_verification = verification;
+}
+
 int Processor::failureCount() const
 {
     return m_failureCount.load();
@@ -251,6 +284,7 @@ void Processor::run()
     job.scanJob();
     job.copyJob();
     job.flush();
+    job.verify();
 }
 
 // --- the phases ------------------------------------------------------------------------------
