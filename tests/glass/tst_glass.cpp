@@ -110,6 +110,12 @@ private slots:
         QWidget blurred;
         QVERIFY(GlassFrame::enableBlurBehind(&blurred, true));
         QVERIFY(blurred.testAttribute(Qt::WA_NoSystemBackground) && timesListed(&blurred) == 1);
+        m_state->blur.result = StandinFail;
+        QVERIFY(!GlassFrame::enableBlurBehind(&blurred, true));
+        QVERIFY2(!blurred.testAttribute(Qt::WA_TranslucentBackground) &&
+                     !blurred.testAttribute(Qt::WA_NoSystemBackground) &&
+                     timesListed(&blurred) == 1,
+                 "a failed blur left the widget half glass");
         m_state->colorValue = 0x80123456u;
         QCOMPARE(GlassFrame::colorizationColor(), QColor(0x12, 0x34, 0x56));
         m_state->color.result = StandinFail;
