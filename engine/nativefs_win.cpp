@@ -397,9 +397,15 @@ void FolderReader::State::add(Listing &batch) const
 struct TransferContext::State
 {
     QByteArray buffer = QByteArray(GatherBytes + 65536, Qt::Uninitialized);
+    // Of the file in hand, with digests on.
+    std::unique_ptr<Digester> digester;
 };
 
-TransferContext::TransferContext() : m_state(std::make_unique<State>()) {}
+TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
+{
+    if (digests == Digests::On)
+        m_state->digester = std::make_unique<Digester>();
+}
 
 TransferContext::~TransferContext() = default;
 
@@ -475,6 +481,8 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
         return Result::SourceOpenFailed;
     }
     m_size = (qint64(f.opened.nFileSizeHigh) << 32) | f.opened.nFileSizeLow;
+    if (m_context.m_state->digester)
+        m_context.m_state->digester->reset();
     f.targetFolder = Folder::Native::pathOf(target);
     f.temporaryPath = wide(join(f.targetFolder, temporaryName));
     // CREATE_NEW: whatever already bears the name is refused, never opened.
@@ -500,6 +508,8 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     }
     if (got == 0)
         return Result::SourceEnded;
+    if (m_context.m_state->digester)
+        m_context.m_state->digester->add(buffer + f.held, got);
     f.held += got;
     *advanced = got;
     if (f.held >= GatherBytes && !f.drain(buffer, Files::Drain::Aligned, error))
@@ -543,6 +553,92 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
     }
     *error = lastError();
     return !replace && *error == EEXIST ? Placed::NameTaken : Placed::Failed;
+}
+
+Digest Transfer::digest() const
+{
+    const TransferContext::State &context = *m_context.m_state;
+    return context.digester ? context.digester->result() : Digest();
+}
+
+// --- ReadBack ---------------------------------------------------------------------------------
+
+namespace {
+
+// Unbuffered reads go to the device; they must be whole sectors into memory aligned to them,
+// which a page-aligned buffer of whole pages is.
+constexpr DWORD ReadBackBytes = 1 << 20;
+
+} // namespace
+
+struct ReadBack::File
+{
+    ~File()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
+        if (buffer)
+            ::VirtualFree(buffer, 0, MEM_RELEASE);
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    char *buffer = nullptr;
+};
+
+ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::make_unique<File>())
+{
+}
+
+ReadBack::~ReadBack() = default;
+
+bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+{
+    File &f = *m_file;
+    // Without the system's cache, so that every read reaches the device; never through a link.
+    f.handle = ::CreateFileW(
+        chars(wide(join(Folder::Native::pathOf(folder), name))), GENERIC_READ, FILE_SHARE_READ,
+        nullptr, OPEN_EXISTING,
+        FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (f.handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.handle, &info)) {
+        *error = lastError();
+        return false;
+    }
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        *error = EISDIR;
+        return false;
+    }
+    m_size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    f.buffer = static_cast<char *>(
+        ::VirtualAlloc(nullptr, ReadBackBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!f.buffer) {
+        *error = lastError();
+        return false;
+    }
+    if (!m_context.m_state->digester)
+        m_context.m_state->digester = std::make_unique<Digester>();
+    m_context.m_state->digester->reset();
+    return true;
+}
+
+ReadBack::Result ReadBack::step(qint64, qint64 *advanced, int *error)
+{
+    File &f = *m_file;
+    DWORD got = 0;
+    *advanced = 0;
+    if (!::ReadFile(f.handle, f.buffer, ReadBackBytes, &got, nullptr)) {
+        *error = lastError();
+        return Result::Failed;
+    }
+    if (got == 0)
+        return Result::End;
+    m_context.m_state->digester->add(f.buffer, got);
+    *advanced = got;
+    return Result::Ok;
+}
+
+Digest ReadBack::digest() const
+{
+    return m_context.m_state->digester->result();
 }
 
 } // namespace NativeFs

@@ -26,6 +26,8 @@ apt_get() {
 install_packages() {
     local packages=(
         cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+        # The digest of the verify phase, built in from its header.
+        libxxhash-dev
         # The cross compiler with the posix thread model, and what unpacks a source package.
         g++-mingw-w64-x86-64-posix dpkg-dev xz-utils
         # What runs and packs the result: Wine, NSIS, and a reader of the version record.
