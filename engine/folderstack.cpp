@@ -34,8 +34,9 @@ Frame *FolderStack::parentOfTop()
 std::vector<NativeFs::Path> FolderStack::namesBelowRoot() const
 {
     std::vector<NativeFs::Path> names;
+    // Copies of the names, which are views into the listings of the walk.
     for (size_t i = 1; i < m_frames.size(); ++i)
-        names.push_back(m_frames[i].name);
+        names.emplace_back(m_frames[i].name.constData(), m_frames[i].name.size());
     return names;
 }
 

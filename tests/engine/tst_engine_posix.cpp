@@ -55,9 +55,10 @@ QStringList limitFileSize(int bytes)
 
 // A USB stick as people format them: exFAT, which ignores letter case and has no unnamed files,
 // on a loop device through FUSE, at path("stick").
-#define MOUNT_STICK()                                                                              \
+#define MOUNT_STICK() MOUNT_STICK_AT("stick")
+#define MOUNT_STICK_AT(where)                                                                      \
     do {                                                                                           \
-        const QString why = mountStick();                                                          \
+        const QString why = mountStick(where);                                                     \
         TRASKO_REQUIRE(!why.startsWith("tools"), "exfatprogs and exfat-fuse");                     \
         if (!why.isEmpty())                                                                        \
             QSKIP(qPrintable(why));                                                                \
@@ -95,9 +96,24 @@ private slots:
     void takenTemporaryName();
     void retryReachesNamesThatAreNotText();
 
+    void verifiedCopiesListNothing_data();
+    void verifiedCopiesListNothing();
+    void verifyReadsTheDevice_data();
+    void verifyReadsTheDevice();
+    void lyingDeviceIsCaught_data();
+    void lyingDeviceIsCaught();
+
 private:
     // Empty once mounted; otherwise what is missing.
-    QString mountStick();
+    QString mountStick(const QString &where = QStringLiteral("stick"));
+    // An ext4 image on a loop device, at where; false where the kernel offers none.
+    bool mountExt4(const QString &where, const QString &image);
+    std::unique_ptr<Processor> verifyingJob(const QString &target) const
+    {
+        auto processor = job(OverwriteAll, "src", target);
+        processor->setVerification(Processor::Verification::ReadBack);
+        return processor;
+    }
     // The job's failures as "path: reason", paths relative to the test's folder, sorted.
     QStringList notCopied(const Processor &processor) const
     {
@@ -109,7 +125,7 @@ private:
     }
 };
 
-QString TestEnginePosix::mountStick()
+QString TestEnginePosix::mountStick(const QString &where)
 {
     if (QStandardPaths::findExecutable("mount.exfat-fuse").isEmpty() ||
         !run("truncate", {"-s", "64M", path("exfat.img")}) ||
@@ -120,10 +136,17 @@ QString TestEnginePosix::mountStick()
         return QStringLiteral("the kernel offers no loop device here");
     loop = loop.trimmed();
     m_cleanup->add([loop] { run("losetup", {"-d", loop}); });
-    if (!QDir().mkpath(path("stick")) || !run("mount.exfat-fuse", {loop, path("stick")}))
+    if (!QDir().mkpath(path(where)) || !run("mount.exfat-fuse", {loop, path(where)}))
         return QStringLiteral("the kernel offers no FUSE here");
-    m_cleanup->add([this] { run("umount", {path("stick")}); });
+    m_cleanup->add([this, where] { run("umount", {path(where)}); });
     return {};
+}
+
+bool TestEnginePosix::mountExt4(const QString &where, const QString &image)
+{
+    return run("truncate", {"-s", "256M", path(image)}) &&
+           run("mkfs.ext4", {"-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", path(image)}) &&
+           mount({"-o", "loop", path(image)}, path(where));
 }
 
 // Every read from a source is at most 16000 bytes, so that pause and cancel answer within one
@@ -653,6 +676,135 @@ void TestEnginePosix::retryReachesNamesThatAreNotText()
     struct stat st;
     QCOMPARE(::stat(target.constData(), &st), 0);
     QCOMPARE(qint64(st.st_size), qint64(Content.size()));
+}
+
+// --- verified on the device --------------------------------------------------------------------
+
+void TestEnginePosix::verifiedCopiesListNothing_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::newRow("tmpfs") << "tmpfs";
+    QTest::newRow("ext4") << "ext4";
+    QTest::newRow("exFAT") << "exFAT";
+}
+
+// Empty, sparse, small, large and nested files read back as they were read.
+void TestEnginePosix::verifiedCopiesListNothing()
+{
+    QFETCH(QString, disk);
+    if (disk == "exFAT")
+        MOUNT_STICK_AT("disk");
+    else if (disk == "ext4" ? !mountExt4("disk", "disk.img")
+                            : !mount({"-t", "tmpfs", "-o", "size=64m", "tmpfs"}, path("disk")))
+        QSKIP("the kernel offers no loop device or mount here");
+    QVERIFY(makeTree({"src/empty.txt", "src/sub/deeper/note.txt"}));
+    QVERIFY(QFile::resize(path("src/empty.txt"), 0));
+    QVERIFY(makeBig("src/big.bin", 20 << 20) && makeBig("src/sub/mid.bin", 1 << 20));
+    {
+        QFile sparse(path("src/sparse.img"));
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.seek(4 << 20) &&
+                sparse.write(randomBytes(5000)) == 5000 && sparse.resize(9 << 20));
+    }
+
+    const auto processor = verifyingJob("disk/copy");
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(processor->filesVerified(), 5u);
+    QCOMPARE(processor->filesToVerify(), 5u);
+    QCOMPARE(processor->bytesVerified(), outcome.bytesTotal);
+    QVERIFY(run("diff", {"-r", path("src"), path("disk/copy")}));
+}
+
+void TestEnginePosix::verifyReadsTheDevice_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("a block changed behind the file system") << false;
+    QTest::newRow("cancelled while verifying") << true;
+}
+
+// After the flush the copy's pages are dropped: what the verify phase reads is what the device
+// holds, here a block of the image changed behind the file system's back. A cancel leaves the
+// copies in place.
+void TestEnginePosix::verifyReadsTheDevice()
+{
+    QFETCH(bool, cancel);
+    if (!mountExt4("disk", "disk.img"))
+        QSKIP("the kernel offers no loop device here");
+    QVERIFY(makeBig("src/big.bin", 32 << 20) && makeTree({"src/small.txt"}));
+    const auto processor = verifyingJob("disk/copy");
+    processor->start();
+    QVERIFY2(spinUntil([&] {
+                 return processor->isFinished() ||
+                        (processor->isVerifying() && processor->currentFile() == "big.bin" &&
+                         processor->currentFileDone() > 0);
+             }),
+             "the verify phase never began");
+    processor->pause();
+    QVERIFY(!processor->isFinished());
+    if (cancel) {
+        processor->cancel();
+    } else {
+        // The copy's last block, as the file system placed it in the image.
+        QString extents;
+        QVERIFY(run("filefrag", {"-e", "-b4096", path("disk/copy/big.bin")}, &extents));
+        static const QRegularExpression extent(R"(\d+:\s+\d+\.\.\s*\d+:\s+\d+\.\.\s*(\d+):)");
+        qint64 lastBlock = -1;
+        for (auto match = extent.globalMatch(extents); match.hasNext();)
+            lastBlock = match.next().captured(1).toLongLong();
+        QFile image(path("disk.img"));
+        QVERIFY(lastBlock > 0 && image.open(QIODevice::ReadWrite) && image.seek(lastBlock * 4096) &&
+                image.write(randomBytes(4096)) == 4096);
+        image.close();
+        processor->resume();
+    }
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.failures, cancel ? QStringList() : QStringList{"3 src/big.bin"});
+    if (!cancel)
+        QCOMPARE(processor->failures().constFirst().reason(),
+                 "The copy on the device differs from the source");
+    QVERIFY(processor->filesVerified() < processor->filesToVerify());
+    QCOMPARE(treeOf(path("disk/copy")), QStringList({"big.bin", "small.txt"}));
+    QCOMPARE(readFile(path("disk/copy/small.txt")), QByteArray("src/small.txt"));
+}
+
+void TestEnginePosix::lyingDeviceIsCaught_data()
+{
+    QTest::addColumn<bool>("verify");
+    QTest::newRow("verify copies") << true;
+    QTest::newRow("without verifying") << false;
+}
+
+// A device that keeps only the first MiB of every file, like a counterfeit stick: without the
+// verify phase the job ends complete, with it every file past that point is listed.
+void TestEnginePosix::lyingDeviceIsCaught()
+{
+    QFETCH(bool, verify);
+    TRASKO_REQUIRE(run("/usr/bin/python3", {"-c", "import fusepy"}), "python3-fusepy");
+    QVERIFY(QDir().mkpath(path("backing")) && QDir().mkpath(path("lying")));
+    QProcess device;
+    device.start("/usr/bin/python3", {QFINDTESTDATA("lyingfs.py"), path("backing"), path("lying"),
+                                      QString::number(1 << 20)});
+    const auto mounted = [this] {
+        return readFile("/proc/self/mountinfo").contains(native("lying"));
+    };
+    if (!device.waitForStarted() || !spinUntil(mounted, 10000))
+        QSKIP("the kernel offers no FUSE here");
+    Cleanup unmount;
+    unmount.add([this, &device] {
+        run("umount", {path("lying")});
+        device.waitForFinished();
+    });
+    QVERIFY(makeBig("src/first.bin", 1 << 20) && makeBig("src/past.bin", 3 << 20) &&
+            makeBig("src/sub/past.bin", (1 << 20) + 1) && makeTree({"src/sub/small.txt"}));
+
+    auto processor = job(OverwriteAll, "src", "lying/copy");
+    if (verify)
+        processor->setVerification(Processor::Verification::ReadBack);
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.filesDone, 4u);
+    QCOMPARE(outcome.failures,
+             verify ? QStringList({"3 src/past.bin", "3 src/sub/past.bin"}) : QStringList());
+    QCOMPARE(processor->filesVerified(), verify ? 2u : 0u);
 }
 
 QTEST_GUILESS_MAIN(TestEnginePosix)
