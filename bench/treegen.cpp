@@ -176,6 +176,14 @@ void writeHuge(TreeWriter &tree)
     smallFiles(tree, {}, 1000, 200, KiB);
 }
 
+// 300,000 empty files in one folder: a mail store or a cache, for the memory one huge folder
+// takes.
+void writeFlat(TreeWriter &tree)
+{
+    for (int f = 0; f < 300000; ++f)
+        tree.file(numbered("file", f, 6), 0);
+}
+
 // Writes to every page of `mib` MiB and frees them, so that the next process finds that much
 // memory already handed back by the host of a VM that reclaims what its guest freed.
 // For the time-left histories: a job whose cost per file and cost per byte take turns. The copy
@@ -212,7 +220,7 @@ int touchMemory(std::uint64_t mib)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge FOLDER\n"
+    std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge|flat FOLDER\n"
                          "       trasko_treegen large-small|small-large|tiny FOLDER\n"
                          "       trasko_treegen sparse FOLDER [MIB]\n"
                          "       trasko_treegen --version | --touch MIB\n"
@@ -254,15 +262,18 @@ int main(int argc, char *argv[])
     } else if (name == "huge") {
         write = writeHuge;
         seed = 6;
+    } else if (name == "flat") {
+        write = writeFlat;
+        seed = 7;
     } else if (name == "large-small") {
         write = writeLargeThenSmall;
-        seed = 7;
+        seed = 8;
     } else if (name == "small-large") {
         write = writeSmallThenLarge;
-        seed = 8;
+        seed = 9;
     } else if (name == "tiny") {
         write = writeTiny;
-        seed = 9;
+        seed = 10;
     } else if (name == "sparse") {
         write = [sparseSize](TreeWriter &tree) { writeSparse(tree, sparseSize); };
         seed = 5;

@@ -1,5 +1,7 @@
 #include "engine/nativefs.h"
 
+#include <algorithm>
+
 namespace NativeFs {
 
 namespace {
@@ -41,18 +43,39 @@ Path temporaryName(const Path &prefix, const Path &name)
     return result;
 }
 
-// A moved-from folder takes over whatever this one held, and closes it in its own time.
-Folder::Folder(Folder &&other) noexcept
+std::vector<FolderId> Folder::ancestry() const
 {
-    *this = std::move(other);
+    std::vector<FolderId> ids;
+    if (!isOpen())
+        return ids;
+    ids.push_back(m_id);
+    int error = 0;
+    // The root is its own parent; the bound only guards against a system that never says so.
+    for (Folder up = openParent(&error); up.isOpen() && up.id() != ids.back() && ids.size() < 4096;
+         up = up.openParent(&error))
+        ids.push_back(up.id());
+    return ids;
 }
 
-Folder &Folder::operator=(Folder &&other) noexcept
+bool Folder::isWithin(const FolderId &ancestor) const
 {
-    std::swap(m_handle, other.m_handle);
-    std::swap(m_id, other.m_id);
-    std::swap(m_path, other.m_path);
-    return *this;
+    const std::vector<FolderId> ids = ancestry();
+    return std::find(ids.cbegin(), ids.cend(), ancestor) != ids.cend();
+}
+
+std::vector<FolderId> ancestryOf(Path path)
+{
+    for (;;) {
+        int error = 0;
+        const Folder folder = Folder::open(path, &error);
+        if (folder.isOpen())
+            return folder.ancestry();
+        const qsizetype cut = path.lastIndexOf(Separator);
+        if (cut < 0 || path.size() <= 1)
+            return {};
+        // Keep the separator of a root such as "/" or "C:/".
+        path.truncate(cut == 0 || path.at(cut - 1) == ':' ? cut + 1 : cut);
+    }
 }
 
 void Listing::clear()
@@ -60,14 +83,23 @@ void Listing::clear()
     m_names.clear();
     m_folders.clear();
     m_files.clear();
+    m_others.clear();
 }
 
-void Listing::add(bool folder, const char *name, qsizetype length, bool mayBeLink)
+void Listing::add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error)
 {
-    const Item item{m_names.size(), length, mayBeLink};
+    const Item item{m_names.size(), length, mayBeLink, kind, error};
     // Each name ends in a zero byte, so that a view of it can be handed to the system as is.
     m_names.append(name, length).append('\0');
-    (folder ? m_folders : m_files).push_back(item);
+    (kind == EntryKind::Folder ? m_folders
+     : kind == EntryKind::File ? m_files
+                               : m_others)
+        .push_back(item);
+}
+
+void Listing::add(const Listing &from, const Item &item)
+{
+    add(item.kind, from.m_names.constData() + item.offset, item.length, item.mayBeLink, item.error);
 }
 
 } // namespace NativeFs

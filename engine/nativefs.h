@@ -1,12 +1,14 @@
 #pragma once
 
+#include "engine/digest.h"
+
 #include <QByteArray>
-#include <QList>
 #include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 // The handful of file-system operations the copy engine needs, on native names and open
@@ -15,8 +17,8 @@
 // folder: paths of any length work, and a folder once entered stays the folder it was, whatever
 // is renamed or linked in its place later.
 //
-// Errors are errno values (on Windows mapped to the nearest one), so that a failure can carry
-// the system's own words for its cause.
+// Errors are errno values (on Windows mapped to the nearest one, with the system's own words
+// kept), so that a failure can carry the system's own words for its cause.
 namespace NativeFs {
 
 using Path = QByteArray;
@@ -51,21 +53,59 @@ struct FolderIdHash
     }
 };
 
+using FolderIds = std::unordered_set<FolderId, FolderIdHash>;
+
+// What bears a name. Only folders and plain files are copied; the rest is listed as not copied.
+enum class EntryKind : quint8
+{
+    Folder,
+    File,
+    Pipe,
+    Socket,
+    CharacterDevice,
+    BlockDevice,
+    // A link that leads nowhere (or round in a circle).
+    BrokenLink,
+    // The system would not say; the listing's error tells why.
+    Unknown
+};
+
+// Whether a call goes through a link that bears the name, or speaks of the link itself.
+enum class Links
+{
+    Follow,
+    // Never through it: a link is not entered, and its status is the link's own.
+    Stay
+};
+
+enum class HiddenEntries
+{
+    Skip,
+    Include
+};
+
+// What putting a copy in place does to a file that bears its name.
+enum class Existing
+{
+    Keep,
+    Replace
+};
+
 struct Status
 {
+    EntryKind kind = EntryKind::Unknown;
     bool exists = false;
-    bool isDir = false;
-    bool isFile = false;
     // What bears the name is a plain file or a link, so a rename can put a file there.
     bool replaceable = false;
     qint64 size = 0;
     qint64 modifiedNs = 0;
+
+    bool isFile() const { return kind == EntryKind::File; }
 };
 
-// One folder's entries in the order the file system gives them, sub-folders and files apart.
-// Links count as what they point to; broken links, devices, pipes and sockets are left out, and
-// so are hidden entries unless asked for. Names are packed into one buffer: a folder of many
-// thousand files costs little more than its names.
+// Entries of one folder, in the order the file system gives them: sub-folders, plain files, and
+// the rest (pipes, sockets, devices, broken links), which no copy can hold. Links count as what
+// they lead to. Names are packed into one buffer, each followed by a zero byte.
 class Listing
 {
 public:
@@ -75,12 +115,17 @@ public:
         qsizetype length;
         // The name may be a link, so what it leads to can lie anywhere.
         bool mayBeLink;
+        EntryKind kind;
+        // Why the kind is Unknown.
+        int error;
     };
 
     void clear();
-    void add(bool folder, const char *name, qsizetype length, bool mayBeLink);
+    void add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error = 0);
+    void add(const Listing &from, const Item &item);
     const std::vector<Item> &folders() const { return m_folders; }
     const std::vector<Item> &files() const { return m_files; }
+    const std::vector<Item> &others() const { return m_others; }
     // A view into the listing, valid while it lives and is not cleared.
     Path name(const Item &item) const
     {
@@ -91,13 +136,14 @@ private:
     QByteArray m_names;
     std::vector<Item> m_folders;
     std::vector<Item> m_files;
+    std::vector<Item> m_others;
 };
 
 // One open folder. Moves, never copies; closes itself.
 class Folder
 {
 public:
-    Folder() = default;
+    Folder();
     ~Folder();
     Folder(Folder &&other) noexcept;
     Folder &operator=(Folder &&other) noexcept;
@@ -106,20 +152,19 @@ public:
 
     // By path, links followed: for the two roots the user named.
     static Folder open(const Path &path, int *error);
-    // followLinks false refuses a link in the child's place, so nothing outside is entered.
-    Folder openChild(const Path &name, bool followLinks, int *error) const;
+    Folder openChild(const Path &name, Links links, int *error) const;
     // The real parent, however this folder was reached.
     Folder openParent(int *error) const;
 
-    bool isOpen() const;
+    bool isOpen() const { return m_native != nullptr; }
     const FolderId &id() const { return m_id; }
     void close();
 
-    bool list(bool includeHidden, Listing &out, int *error) const;
-    // followLinks false describes what bears the name itself (a link is replaceable).
-    Status status(const Path &name, bool followLinks) const;
+    Status status(const Path &name, Links links) const;
     // Creates a sub-folder; fails with EEXIST when the name is taken.
     bool makeFolder(const Path &name, int *error) const;
+    // This folder, its real parent, and so on up to the root, however this one was reached.
+    std::vector<FolderId> ancestry() const;
     // True when this folder is ancestor or lies anywhere below it.
     bool isWithin(const FolderId &ancestor) const;
     // Waits until what was written to this folder's file system is on the device. Reports
@@ -128,35 +173,69 @@ public:
     Folder duplicate() const;
 
 private:
+    friend class FolderReader;
     friend class Transfer;
-    qintptr m_handle = -1;
+    friend class ReadBack;
+    // The platform's handle on the folder.
+    struct Native;
+    std::unique_ptr<Native> m_native;
     FolderId m_id;
-    // Where the system has no calls relative to an open folder, the path to reach it by.
-    QString m_path;
 };
+
+// The folder at path, or the nearest one above it that exists, and every folder above that: the
+// folders that hold path, however they are reached.
+std::vector<FolderId> ancestryOf(Path path);
 
 // Creates path and any missing parents. *error is set when it is not a folder afterwards.
 bool makePath(const Path &path, int *error);
 
+// Reads an open folder from its start, a batch of entries at a time, so that a folder of a
+// million files costs the memory of one batch. Reads through the folder's own handle: one
+// reader at a time per folder, and none while the folder is closed or moved.
+class FolderReader
+{
+public:
+    FolderReader(const Folder &folder, HiddenEntries hidden);
+    ~FolderReader();
+    FolderReader(const FolderReader &) = delete;
+    FolderReader &operator=(const FolderReader &) = delete;
+
+    // The next batch, replacing what batch held. False at the end of the folder, and on a
+    // failure, which sets *error.
+    bool next(Listing &batch, int *error);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
 // What a job learns about the machine as it goes, shared by all its transfers: a refusal met
-// once is remembered, so later files do not ask again. Holds the job's buffer and pipe.
+// once is remembered, so later files do not ask again. Holds the job's buffer, pipe and digest.
 class TransferContext
 {
 public:
-    TransferContext();
+    enum class Digests
+    {
+        Off,
+        // Every byte a transfer reads is hashed (holes as zeros), so the bytes go through the
+        // job's buffer, where the hash can see them.
+        On
+    };
+    explicit TransferContext(Digests digests = Digests::Off);
     ~TransferContext();
     TransferContext(const TransferContext &) = delete;
     TransferContext &operator=(const TransferContext &) = delete;
 
 private:
     friend class Transfer;
+    friend class ReadBack;
     struct State;
     std::unique_ptr<State> m_state;
 };
 
 // One file in flight: the source open for reading and its copy being written beside the
-// destination, named or (where the system offers it) without a name until it is put in place.
-// Whatever happens, the copy is gone when the object is, unless it was put in place.
+// destination, without a name where the system allows until it is put in place. Whatever
+// happens, the copy is gone when the object is, unless it was put in place.
 class Transfer
 {
 public:
@@ -168,13 +247,18 @@ public:
         ReadFailed,
         // The source ended before the size it had when opened.
         SourceEnded,
+        // The source's size or times are not those it had when opened: the copy matches no
+        // version of it that ever existed.
+        SourceChanged,
         WriteFailed,
     };
     enum class Placed
     {
         Done,
-        // Only without replace: something bears the name; the copy is kept for another try.
+        // Only with Existing::Keep: something bears the name; the copy is kept for another try.
         NameTaken,
+        // The last of the copy's data could not be written; nothing was put in place.
+        WriteFailed,
         Failed,
     };
 
@@ -183,24 +267,63 @@ public:
     Transfer(const Transfer &) = delete;
     Transfer &operator=(const Transfer &) = delete;
 
-    // nameFree: the destination looked free, so the copy may be made without a name of its own.
+    // temporaryName is the name the copy takes on its way to replace a destination, or all
+    // along where there are no unnamed files. A source that is not a plain file is refused,
+    // unread.
     Result open(const Folder &source, const Path &sourceName, const Folder &target,
-                const Path &temporaryName, bool nameFree, int *error);
+                const Path &temporaryName, int *error);
     // The source's size when it was opened: the end the transfer aims at.
     qint64 size() const { return m_size; }
+    // What the refused source was, for SourceOpenFailed.
+    EntryKind sourceKind() const { return m_sourceKind; }
     // One step: reads at most maxBytes from the source, or passes over a hole, which is not
     // written. *advanced is how far the file got.
     Result step(qint64 maxBytes, qint64 *advanced, int *error);
-    // Writes out what is still held back and sets the final size.
+    // Writes out what is still held back and sets the final size, once the source is as it was
+    // when opened.
     Result finish(int *error);
-    // Gives the copy the destination's name. Without replace, a name taken meanwhile is left
-    // alone.
-    Placed place(const Path &name, bool replace, int *error);
+    // Gives the copy the destination's name.
+    Placed place(const Path &name, Existing existing, int *error);
+    // Of every byte read, with digests on; valid once finished.
+    Digest digest() const;
 
 private:
     struct Files;
     TransferContext &m_context;
     std::unique_ptr<Files> m_files;
+    qint64 m_size = 0;
+    EntryKind m_sourceKind = EntryKind::File;
+};
+
+// A copy read back from the device, not from the system's cache, and hashed as it is read.
+class ReadBack
+{
+public:
+    enum class Result
+    {
+        Ok,
+        // The file is read whole.
+        End,
+        Failed
+    };
+
+    explicit ReadBack(TransferContext &context);
+    ~ReadBack();
+    ReadBack(const ReadBack &) = delete;
+    ReadBack &operator=(const ReadBack &) = delete;
+
+    // Opens the plain file that bears name, never through a link, and drops what the system
+    // holds of it in memory.
+    bool open(const Folder &folder, const Path &name, int *error);
+    qint64 size() const { return m_size; }
+    // Reads the next bytes, at most maxBytes.
+    Result step(qint64 maxBytes, qint64 *advanced, int *error);
+    Digest digest() const;
+
+private:
+    struct File;
+    TransferContext &m_context;
+    std::unique_ptr<File> m_file;
     qint64 m_size = 0;
 };
 

@@ -28,29 +28,62 @@ constexpr int PipeBytes = 1024 * 1024;
 // Small files go through the buffer: their one write is aligned anyway.
 constexpr qint64 PipeThreshold = GatherBytes;
 
+EntryKind kindOf(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return EntryKind::Folder;
+    case S_IFREG:
+        return EntryKind::File;
+    case S_IFIFO:
+        return EntryKind::Pipe;
+    case S_IFSOCK:
+        return EntryKind::Socket;
+    case S_IFCHR:
+        return EntryKind::CharacterDevice;
+    case S_IFBLK:
+        return EntryKind::BlockDevice;
+    default:
+        return EntryKind::Unknown;
+    }
+}
+
+// The kind the listing reports without a call of its own; Unknown where it does not say.
+EntryKind kindOfEntry(unsigned char type)
+{
+    switch (type) {
+    case DT_DIR:
+        return EntryKind::Folder;
+    case DT_REG:
+        return EntryKind::File;
+    case DT_FIFO:
+        return EntryKind::Pipe;
+    case DT_SOCK:
+        return EntryKind::Socket;
+    case DT_CHR:
+        return EntryKind::CharacterDevice;
+    case DT_BLK:
+        return EntryKind::BlockDevice;
+    default:
+        return EntryKind::Unknown;
+    }
+}
+
+// A link that leads nowhere, or round in a circle, as against one that may not be followed.
+bool leadsNowhere(int error)
+{
+    return error == ENOENT || error == ENOTDIR || error == ELOOP;
+}
+
 Status statusOf(const struct stat &st)
 {
     Status status;
+    status.kind = kindOf(st.st_mode);
     status.exists = true;
-    status.isDir = S_ISDIR(st.st_mode);
-    status.isFile = S_ISREG(st.st_mode);
-    status.replaceable = status.isFile;
+    status.replaceable = status.isFile();
     status.size = st.st_size;
     status.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     return status;
-}
-
-// A folder's descriptor keeps its identity: device and inode as the kernel reports them.
-bool adopt(int fd, FolderId *id, int *error)
-{
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *error = errno;
-        ::close(fd);
-        return false;
-    }
-    *id = FolderId{quint64(st.st_dev), quint64(st.st_ino)};
-    return true;
 }
 
 // The descriptor is gone after close() whatever it returns; EINTR does not mean data was lost.
@@ -87,120 +120,79 @@ void prepareProcess()
 
 // --- Folder ---------------------------------------------------------------------------------
 
-Folder::~Folder()
+struct Folder::Native
 {
-    close();
-}
+    explicit Native(int descriptor) : fd(descriptor) {}
+    ~Native() { ::close(fd); }
+    Native(const Native &) = delete;
+    Native &operator=(const Native &) = delete;
+    // The folder's descriptor, or -1 for a closed folder, whose every call then fails.
+    static int of(const Folder &folder) { return folder.m_native ? folder.m_native->fd : -1; }
+    // Takes over an opened descriptor; a closed folder when fd is not one.
+    static Folder adopt(int fd, int *error);
+    const int fd;
+};
+
+Folder::Folder() = default;
+Folder::~Folder() = default;
+Folder::Folder(Folder &&other) noexcept = default;
+Folder &Folder::operator=(Folder &&other) noexcept = default;
 
 Folder Folder::open(const Path &path, int *error)
 {
-    Folder folder;
-    const int fd = ::open(path.constData(), FolderFlags);
-    if (fd < 0)
-        *error = errno;
-    else if (adopt(fd, &folder.m_id, error))
-        folder.m_handle = fd;
-    return folder;
+    return Native::adopt(::open(path.constData(), FolderFlags), error);
 }
 
-Folder Folder::openChild(const Path &name, bool followLinks, int *error) const
+Folder Folder::openChild(const Path &name, Links links, int *error) const
 {
-    Folder folder;
+    const bool follow = links == Links::Follow;
     const int fd =
-        ::openat(int(m_handle), name.constData(), FolderFlags | (followLinks ? 0 : O_NOFOLLOW));
-    if (fd < 0)
-        // A refused link reads "Too many levels of symbolic links"; what stands there is
-        // simply not a folder to enter.
-        *error = errno == ELOOP && !followLinks ? ENOTDIR : errno;
-    else if (adopt(fd, &folder.m_id, error))
-        folder.m_handle = fd;
-    return folder;
+        ::openat(Native::of(*this), name.constData(), FolderFlags | (follow ? 0 : O_NOFOLLOW));
+    // A refused link reads "Too many levels of symbolic links"; what stands there is simply
+    // not a folder to enter.
+    if (fd < 0 && errno == ELOOP && !follow)
+        errno = ENOTDIR;
+    return Native::adopt(fd, error);
 }
 
 Folder Folder::openParent(int *error) const
 {
-    return openChild("..", true, error);
+    return openChild("..", Links::Follow, error);
 }
 
-bool Folder::isOpen() const
+// A folder's descriptor keeps its identity: device and inode as the kernel reports them.
+Folder Folder::Native::adopt(int fd, int *error)
 {
-    return m_handle >= 0;
+    Folder folder;
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        *error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        return folder;
+    }
+    folder.m_native = std::make_unique<Native>(fd);
+    folder.m_id = FolderId{quint64(st.st_dev), quint64(st.st_ino)};
+    return folder;
 }
 
 void Folder::close()
 {
-    if (m_handle >= 0)
-        ::close(int(m_handle));
-    m_handle = -1;
+    m_native.reset();
 }
 
-bool Folder::list(bool includeHidden, Listing &out, int *error) const
+Status Folder::status(const Path &name, Links links) const
 {
-    out.clear();
-    const int fd = int(m_handle);
-    // The folder's own descriptor is read directly, rewound, so no second descriptor is needed.
-    if (::lseek(fd, 0, SEEK_SET) != 0) {
-        *error = errno;
-        return false;
-    }
-    alignas(8) std::array<char, 32768> buffer;
-    for (;;) {
-        const ssize_t got = ::getdents64(fd, buffer.data(), buffer.size());
-        if (got == 0)
-            return true;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        for (ssize_t at = 0; at < got;) {
-            const auto *entry = reinterpret_cast<const dirent64 *>(buffer.data() + at);
-            at += entry->d_reclen;
-            const char *name = entry->d_name;
-            if (name[0] == '.') {
-                if (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))
-                    continue;
-                if (!includeHidden)
-                    continue;
-            }
-            unsigned char type = entry->d_type;
-            struct stat st;
-            if (type == DT_UNKNOWN) {
-                // The file system does not say: ask, without following a link.
-                if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                    continue;
-                type = S_ISLNK(st.st_mode)   ? DT_LNK
-                       : S_ISDIR(st.st_mode) ? DT_DIR
-                       : S_ISREG(st.st_mode) ? DT_REG
-                                             : DT_UNKNOWN;
-            }
-            bool folder = type == DT_DIR;
-            bool file = type == DT_REG;
-            const bool mayBeLink = type == DT_LNK;
-            if (mayBeLink) {
-                if (::fstatat(fd, name, &st, 0) != 0)
-                    continue; // a broken link, or gone already
-                folder = S_ISDIR(st.st_mode);
-                file = S_ISREG(st.st_mode);
-            }
-            if (folder || file)
-                out.add(folder, name, qsizetype(std::strlen(name)), mayBeLink);
-        }
-    }
-}
-
-Status Folder::status(const Path &name, bool followLinks) const
-{
+    const int fd = Native::of(*this);
     struct stat st;
-    if (m_handle < 0 ||
-        ::fstatat(int(m_handle), name.constData(), &st, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+    const bool follow = links == Links::Follow;
+    if (::fstatat(fd, name.constData(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
         return {};
-    if (followLinks || !S_ISLNK(st.st_mode))
+    if (follow || !S_ISLNK(st.st_mode))
         return statusOf(st);
     // A link may be replaced whatever it points to; its target's times and size still decide.
     Status status;
-    if (::fstatat(int(m_handle), name.constData(), &st, 0) == 0)
+    if (::fstatat(fd, name.constData(), &st, 0) == 0)
         status = statusOf(st);
     status.exists = true;
     status.replaceable = true;
@@ -209,44 +201,15 @@ Status Folder::status(const Path &name, bool followLinks) const
 
 bool Folder::makeFolder(const Path &name, int *error) const
 {
-    if (::mkdirat(int(m_handle), name.constData(), 0777) == 0)
+    if (::mkdirat(Native::of(*this), name.constData(), 0777) == 0)
         return true;
     *error = errno;
     return false;
 }
 
-bool Folder::isWithin(const FolderId &ancestor) const
-{
-    if (m_handle < 0)
-        return false;
-    // Up through "..", which names the real parent however this folder was reached, until the
-    // root, whose parent is itself.
-    FolderId current = m_id;
-    int fd = ::fcntl(int(m_handle), F_DUPFD_CLOEXEC, 0);
-    for (int depth = 0; fd >= 0 && depth < 65536; ++depth) {
-        if (current == ancestor) {
-            ::close(fd);
-            return true;
-        }
-        const int parent = ::openat(fd, "..", FolderFlags);
-        ::close(fd);
-        fd = parent;
-        struct stat st;
-        if (fd < 0 || ::fstat(fd, &st) != 0)
-            break;
-        const FolderId up{quint64(st.st_dev), quint64(st.st_ino)};
-        if (up == current)
-            break;
-        current = up;
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return false;
-}
-
 bool Folder::syncFileSystem(int *error) const
 {
-    if (::syncfs(int(m_handle)) == 0)
+    if (::syncfs(Native::of(*this)) == 0)
         return true;
     *error = errno;
     return false;
@@ -254,10 +217,91 @@ bool Folder::syncFileSystem(int *error) const
 
 Folder Folder::duplicate() const
 {
-    Folder copy;
-    copy.m_handle = ::fcntl(int(m_handle), F_DUPFD_CLOEXEC, 0);
-    copy.m_id = m_id;
-    return copy;
+    int error = 0;
+    return Native::adopt(::fcntl(Native::of(*this), F_DUPFD_CLOEXEC, 0), &error);
+}
+
+// --- FolderReader -----------------------------------------------------------------------------
+
+struct FolderReader::State
+{
+    int fd;
+    HiddenEntries hidden;
+    int error = 0; // from rewinding
+    alignas(8) std::array<char, 32768> buffer;
+
+    // What bears the name, asking the system where the listing does not say; false when it is
+    // gone already.
+    bool classify(const char *name, unsigned char type, Listing &batch) const;
+};
+
+FolderReader::FolderReader(const Folder &folder, HiddenEntries hidden)
+    : m_state(std::make_unique<State>())
+{
+    m_state->fd = Folder::Native::of(folder);
+    m_state->hidden = hidden;
+    // The folder's own descriptor is read directly, rewound, so no second one is needed.
+    if (::lseek(m_state->fd, 0, SEEK_SET) != 0)
+        m_state->error = errno;
+}
+
+FolderReader::~FolderReader() = default;
+
+bool FolderReader::next(Listing &batch, int *error)
+{
+    State &state = *m_state;
+    batch.clear();
+    if (state.error) {
+        *error = state.error;
+        return false;
+    }
+    ssize_t got;
+    do {
+        got = ::getdents64(state.fd, state.buffer.data(), state.buffer.size());
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        if (got < 0)
+            *error = errno;
+        return false;
+    }
+    for (ssize_t at = 0; at < got;) {
+        const auto *entry = reinterpret_cast<const dirent64 *>(state.buffer.data() + at);
+        at += entry->d_reclen;
+        const char *name = entry->d_name;
+        const bool dots = name[0] == '.' && (!name[1] || (name[1] == '.' && !name[2]));
+        if (!dots && (name[0] != '.' || state.hidden == HiddenEntries::Include))
+            state.classify(name, entry->d_type, batch);
+    }
+    return true;
+}
+
+bool FolderReader::State::classify(const char *name, unsigned char type, Listing &batch) const
+{
+    EntryKind kind = kindOfEntry(type);
+    bool mayBeLink = type == DT_LNK;
+    int reason = 0;
+    struct stat st;
+    if (kind == EntryKind::Unknown && !mayBeLink) {
+        // The file system does not say: ask, without following a link.
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        mayBeLink = S_ISLNK(st.st_mode);
+        kind = kindOf(st.st_mode);
+    }
+    if (mayBeLink) {
+        if (::fstatat(fd, name, &st, 0) == 0) {
+            kind = kindOf(st.st_mode);
+        } else if (leadsNowhere(errno)) {
+            // Gone, or a link to nothing: only the link itself tells them apart.
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return false;
+            kind = EntryKind::BrokenLink;
+        } else {
+            reason = errno;
+        }
+    }
+    batch.add(kind, name, qsizetype(std::strlen(name)), mayBeLink, reason);
+    return true;
 }
 
 bool makePath(const Path &path, int *error)
@@ -343,9 +387,19 @@ struct TransferContext::State
     bool noReplaceRename = true;
     bool hardLinks = true;
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
+    // Of the file in hand, with digests on.
+    std::unique_ptr<Digester> digester;
 };
 
-TransferContext::TransferContext() : m_state(std::make_unique<State>()) {}
+TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
+{
+    if (digests == Digests::On) {
+        m_state->digester = std::make_unique<Digester>();
+        // The kernel's own copies never show the bytes to the job.
+        m_state->splice = false;
+        m_state->rangeCopy = false;
+    }
+}
 
 TransferContext::~TransferContext() = default;
 
@@ -360,13 +414,28 @@ struct Transfer::Files
     bool named = false; // a file bears the temporary name
     bool viaPipe = false;
     bool sparse = false;
+    // The source as it was opened: a copy is whole only if it still is so at the end.
+    struct stat opened = {};
     qint64 readAt = 0;  // next source byte to read
     qint64 writeAt = 0; // where the data held back begins in the copy
     qint64 held = 0;    // bytes gathered and not yet written
     qint64 dataEnd = 0; // end of the source's current run of data
 
     // Writes out the data held back: all of it, or only what ends on an aligned offset.
-    bool drain(TransferContext::State &context, bool all, int *error);
+    enum class Drain
+    {
+        // Only what ends on an aligned offset; the rest waits for more.
+        Aligned,
+        All
+    };
+    bool drain(TransferContext::State &context, Drain how, int *error);
+    Transfer::Result passHole(TransferContext::State &context, qint64 size, qint64 *advanced,
+                              int *error);
+    bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
+    Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,
+                                  int *error);
+    Transfer::Placed giveName(TransferContext::State &context, const char *name, int *error);
+    Transfer::Placed renameKeeping(TransferContext::State &context, const char *name, int *error);
 };
 
 Transfer::Transfer(TransferContext &context)
@@ -389,28 +458,31 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, bool nameFree, int *error)
+                                const Path &temporaryName, int *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
-    // Non-blocking, so that a pipe put in the file's place cannot hold the job forever; it has
-    // no effect on a plain file.
-    f.source = ::openat(int(source.m_handle), sourceName.constData(),
+    // Non-blocking, so that a pipe put in the file's place since it was listed cannot hold the
+    // job; it has no effect on a plain file.
+    f.source = ::openat(Folder::Native::of(source), sourceName.constData(),
                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (f.source < 0) {
         *error = errno;
         return Result::SourceOpenFailed;
     }
-    struct stat st;
+    struct stat &st = f.opened;
     if (::fstat(f.source, &st) != 0) {
         *error = errno;
         return Result::SourceOpenFailed;
     }
-    if (!S_ISREG(st.st_mode)) {
-        *error = S_ISDIR(st.st_mode) ? EISDIR : ESPIPE;
+    m_sourceKind = kindOf(st.st_mode);
+    if (m_sourceKind != EntryKind::File) {
+        *error = m_sourceKind == EntryKind::Folder ? EISDIR : 0;
         return Result::SourceOpenFailed;
     }
     m_size = st.st_size;
+    if (context.digester)
+        context.digester->reset();
     // Fewer blocks than the size needs: there may be holes, which are not written.
     f.sparse = m_size > 0 && qint64(st.st_blocks) * 512 < m_size;
     f.dataEnd = f.sparse ? 0 : m_size;
@@ -418,11 +490,10 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     if (m_size > PipeThreshold)
         ::posix_fadvise(f.source, 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    f.targetFolder = int(target.m_handle);
+    f.targetFolder = Folder::Native::of(target);
     f.targetDevice = target.id().device;
     f.temporaryName = temporaryName;
-    if (nameFree && !context.refusesUnnamed(f.targetDevice) &&
-        (context.emptyPathLink || context.procLink)) {
+    if (!context.refusesUnnamed(f.targetDevice) && (context.emptyPathLink || context.procLink)) {
         // Without a name until it is complete: a crash leaves nothing behind.
         f.temporary = ::openat(f.targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (f.temporary >= 0) {
@@ -459,60 +530,110 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     TransferContext::State &context = *m_context.m_state;
     *advanced = 0;
     if (f.sparse && f.readAt >= f.dataEnd) {
-        off_t data = ::lseek(f.source, f.readAt, SEEK_DATA);
-        if (data < 0 && errno == ENXIO) {
-            // Nothing but a hole up to the end, unless the file is shorter than it was.
-            struct stat st;
-            if (::fstat(f.source, &st) != 0 || st.st_size < m_size)
-                return Result::SourceEnded;
-            data = m_size;
-        } else if (data < 0) {
-            f.sparse = false; // the file system cannot tell; copy it all
-            f.dataEnd = m_size;
-            data = f.readAt;
-        }
-        data = qMin<qint64>(data, m_size);
-        if (data > f.readAt) {
-            if (!f.drain(context, true, error))
-                return Result::WriteFailed;
-            *advanced = data - f.readAt;
-            f.readAt = f.writeAt = data;
-            return Result::Ok;
-        }
-        if (f.sparse) {
-            const off_t hole = ::lseek(f.source, data, SEEK_HOLE);
-            f.dataEnd = hole < 0 ? m_size : qMin<qint64>(hole, m_size);
-        }
+        const Result hole = f.passHole(context, m_size, advanced, error);
+        if (hole != Result::Ok || *advanced > 0)
+            return hole;
     }
     const size_t want = size_t(qMin(maxBytes, qMax<qint64>(f.dataEnd - f.readAt, 1)));
-    ssize_t got = -1;
     // A file of one step in one call: the kernel moves the bytes without a trip through the
     // job. Any failure is asked again the plain way, which tells reading from writing apart.
-    if (f.readAt == 0 && qint64(want) == m_size && f.held == 0 && context.rangeCopy) {
-        loff_t in = 0;
-        loff_t out = 0;
+    if (f.readAt == 0 && qint64(want) == m_size && f.held == 0 && context.rangeCopy &&
+        f.copyInOne(context, want, advanced))
+        return Result::Ok;
+    ssize_t got = -1;
+    const Result read = f.viaPipe ? f.readIntoPipe(context, want, &got, error) : Result::Ok;
+    if (read != Result::Ok)
+        return read;
+    if (!f.viaPipe) {
+        char *into = context.gatherBuffer() + f.held;
         do {
-            got = ::copy_file_range(f.source, &in, f.temporary, &out, want, 0);
+            got = ::pread(f.source, into, want, f.readAt);
         } while (got < 0 && errno == EINTR);
-        if (got > 0) {
-            f.readAt = f.writeAt = got;
-            *advanced = got;
-            return Result::Ok;
+        if (got < 0) {
+            *error = errno;
+            return Result::ReadFailed;
         }
-        // Refused between these file systems, or not at all: not asked again in this job.
-        if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
-            context.rangeCopy = false;
+        if (context.digester)
+            context.digester->add(into, size_t(got));
     }
-    while (f.viaPipe) {
-        loff_t at = f.readAt;
-        got = ::splice(f.source, &at, context.pipe[1], nullptr, want,
-                       SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
-        if (got >= 0)
-            break;
+    if (got == 0)
+        return Result::SourceEnded;
+    f.readAt += got;
+    f.held += got;
+    *advanced = got;
+    if (f.held >= GatherBytes && !f.drain(context, Files::Drain::Aligned, error))
+        return Result::WriteFailed;
+    return Result::Ok;
+}
+
+// At the end of a run of data: passes over the hole that follows, if any (*advanced is then its
+// length), and learns where the next run ends.
+Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint64 size,
+                                           qint64 *advanced, int *error)
+{
+    off_t data = ::lseek(source, readAt, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) {
+        // Nothing but a hole up to the end, unless the file is shorter than it was.
+        struct stat st;
+        if (::fstat(source, &st) != 0 || st.st_size < size)
+            return Result::SourceEnded;
+        data = size;
+    } else if (data < 0) {
+        sparse = false; // the file system cannot tell; copy it all
+        dataEnd = size;
+        data = readAt;
+    }
+    data = qMin<qint64>(data, size);
+    if (data > readAt) {
+        if (!drain(context, Drain::All, error))
+            return Result::WriteFailed;
+        *advanced = data - readAt;
+        if (context.digester)
+            context.digester->addZeros(*advanced);
+        readAt = writeAt = data;
+        return Result::Ok;
+    }
+    if (sparse) {
+        const off_t hole = ::lseek(source, data, SEEK_HOLE);
+        dataEnd = hole < 0 ? size : qMin<qint64>(hole, size);
+    }
+    return Result::Ok;
+}
+
+bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qint64 *advanced)
+{
+    loff_t in = 0;
+    loff_t out = 0;
+    ssize_t got;
+    do {
+        got = ::copy_file_range(source, &in, temporary, &out, want, 0);
+    } while (got < 0 && errno == EINTR);
+    if (got > 0) {
+        readAt = writeAt = got;
+        *advanced = got;
+        return true;
+    }
+    // Refused between these file systems, or not at all: not asked again in this job.
+    if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
+        context.rangeCopy = false;
+    return false;
+}
+
+// Moves the next bytes into the job's pipe, from which drain() writes them; a source that
+// cannot feed a pipe turns the job to its buffer.
+Transfer::Result Transfer::Files::readIntoPipe(TransferContext::State &context, size_t want,
+                                               ssize_t *got, int *error)
+{
+    while (viaPipe) {
+        loff_t at = readAt;
+        *got = ::splice(source, &at, context.pipe[1], nullptr, want,
+                        SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+        if (*got >= 0)
+            return Result::Ok;
         if (errno == EINTR)
             continue;
-        if (errno == EAGAIN && f.held > 0) {
-            if (!f.drain(context, true, error))
+        if (errno == EAGAIN && held > 0) {
+            if (!drain(context, Drain::All, error))
                 return Result::WriteFailed;
             continue;
         }
@@ -520,36 +641,19 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
             *error = errno;
             return Result::ReadFailed;
         }
-        // This source cannot feed a pipe: on through the buffer, for this job.
-        if (!f.drain(context, true, error))
+        if (!drain(context, Drain::All, error))
             return Result::WriteFailed;
-        f.viaPipe = false;
+        viaPipe = false;
         context.splice = false;
         context.closePipe();
     }
-    if (!f.viaPipe) {
-        do {
-            got = ::pread(f.source, context.gatherBuffer() + f.held, want, f.readAt);
-        } while (got < 0 && errno == EINTR);
-        if (got < 0) {
-            *error = errno;
-            return Result::ReadFailed;
-        }
-    }
-    if (got == 0)
-        return Result::SourceEnded;
-    f.readAt += got;
-    f.held += got;
-    *advanced = got;
-    if (f.held >= GatherBytes && !f.drain(context, false, error))
-        return Result::WriteFailed;
     return Result::Ok;
 }
 
-bool Transfer::Files::drain(TransferContext::State &context, bool all, int *error)
+bool Transfer::Files::drain(TransferContext::State &context, Drain how, int *error)
 {
     qint64 amount = held;
-    if (!all)
+    if (how == Drain::Aligned)
         amount = (writeAt + held) / WriteAlignment * WriteAlignment - writeAt;
     qint64 written = 0;
     while (written < amount) {
@@ -585,7 +689,18 @@ bool Transfer::Files::drain(TransferContext::State &context, bool all, int *erro
 Transfer::Result Transfer::finish(int *error)
 {
     Files &f = *m_files;
-    if (!f.drain(*m_context.m_state, true, error))
+    struct stat now;
+    if (::fstat(f.source, &now) != 0) {
+        *error = errno;
+        return Result::ReadFailed;
+    }
+    const auto same = [](const timespec &a, const timespec &b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    if (now.st_size != f.opened.st_size || !same(now.st_mtim, f.opened.st_mtim) ||
+        !same(now.st_ctim, f.opened.st_ctim))
+        return Result::SourceChanged;
+    if (!f.drain(*m_context.m_state, Files::Drain::All, error))
         return Result::WriteFailed;
     // A hole at the end is not written: the size makes it.
     if (f.sparse && ::ftruncate(f.temporary, m_size) != 0) {
@@ -605,53 +720,70 @@ Transfer::Result Transfer::finish(int *error)
     return Result::Ok;
 }
 
-Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
+Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
-    const char *target = name.constData();
+    const bool replace = existing == Existing::Replace;
     if (f.unnamed) {
         // A replace goes through the temporary name: a link cannot take a name that is taken.
-        const char *linkName = replace ? f.temporaryName.constData() : target;
-        int linked = -1;
-        if (context.emptyPathLink) {
-            linked = ::linkat(f.temporary, "", f.targetFolder, linkName, AT_EMPTY_PATH);
-            // Linking a descriptor directly needs a privilege most users lack.
-            if (linked != 0 && (errno == ENOENT || errno == EPERM))
-                context.emptyPathLink = false;
-        }
-        if (linked != 0 && !context.emptyPathLink && context.procLink) {
-            char proc[64];
-            std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", f.temporary);
-            linked = ::linkat(AT_FDCWD, proc, f.targetFolder, linkName, AT_SYMLINK_FOLLOW);
-        }
-        if (linked != 0) {
-            *error = errno;
-            return errno == EEXIST && !replace ? Placed::NameTaken : Placed::Failed;
-        }
-        const int fd = f.temporary;
-        f.temporary = -1;
-        f.unnamed = false;
-        if (!closeDescriptor(fd, error)) {
-            ::unlinkat(f.targetFolder, linkName, 0);
-            return Placed::Failed;
-        }
-        if (!replace)
-            return Placed::Done;
-        f.named = true;
+        const Placed named =
+            f.giveName(context, replace ? f.temporaryName.constData() : name.constData(), error);
+        if (named != Placed::Done || !replace)
+            return named == Placed::NameTaken && replace ? Placed::Failed : named;
     }
-    const char *from = f.temporaryName.constData();
-    if (replace) {
-        if (::renameat(f.targetFolder, from, f.targetFolder, target) != 0) {
-            *error = errno;
-            return Placed::Failed;
-        }
-        f.named = false;
-        return Placed::Done;
+    if (!replace)
+        return f.renameKeeping(context, name.constData(), error);
+    if (::renameat(f.targetFolder, f.temporaryName.constData(), f.targetFolder, name.constData()) !=
+        0) {
+        *error = errno;
+        return Placed::Failed;
     }
+    f.named = false;
+    return Placed::Done;
+}
+
+// Links the unnamed copy in under name, then closes it: a full disk may only show then.
+Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, const char *name,
+                                           int *error)
+{
+    int linked = -1;
+    if (context.emptyPathLink) {
+        linked = ::linkat(temporary, "", targetFolder, name, AT_EMPTY_PATH);
+        // Linking a descriptor directly needs a privilege most users lack.
+        if (linked != 0 && (errno == ENOENT || errno == EPERM))
+            context.emptyPathLink = false;
+    }
+    if (linked != 0 && !context.emptyPathLink && context.procLink) {
+        char proc[64];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", temporary);
+        linked = ::linkat(AT_FDCWD, proc, targetFolder, name, AT_SYMLINK_FOLLOW);
+    }
+    if (linked != 0) {
+        *error = errno;
+        return errno == EEXIST ? Placed::NameTaken : Placed::Failed;
+    }
+    const int fd = temporary;
+    temporary = -1;
+    unnamed = false;
+    named = name == temporaryName.constData();
+    if (!closeDescriptor(fd, error)) {
+        ::unlinkat(targetFolder, name, 0);
+        named = false;
+        return Placed::WriteFailed;
+    }
+    return Placed::Done;
+}
+
+// From the temporary name to name, never replacing what bears it, by the best means the file
+// system offers.
+Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context, const char *name,
+                                                int *error)
+{
+    const char *from = temporaryName.constData();
     if (context.noReplaceRename) {
-        if (::renameat2(f.targetFolder, from, f.targetFolder, target, RENAME_NOREPLACE) == 0) {
-            f.named = false;
+        if (::renameat2(targetFolder, from, targetFolder, name, RENAME_NOREPLACE) == 0) {
+            named = false;
             return Placed::Done;
         }
         if (errno == EEXIST)
@@ -664,9 +796,9 @@ Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
     }
     if (context.hardLinks) {
         // A second name, then the temporary one dropped: never replaces anything.
-        if (::linkat(f.targetFolder, from, f.targetFolder, target, 0) == 0) {
-            ::unlinkat(f.targetFolder, from, 0);
-            f.named = false;
+        if (::linkat(targetFolder, from, targetFolder, name, 0) == 0) {
+            ::unlinkat(targetFolder, from, 0);
+            named = false;
             return Placed::Done;
         }
         if (errno == EEXIST)
@@ -679,14 +811,90 @@ Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
     }
     // A file system with neither: look, then rename; only a file made in between is at risk.
     struct stat st;
-    if (::fstatat(f.targetFolder, target, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    if (::fstatat(targetFolder, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return Placed::NameTaken;
-    if (::renameat(f.targetFolder, from, f.targetFolder, target) != 0) {
+    if (::renameat(targetFolder, from, targetFolder, name) != 0) {
         *error = errno;
         return Placed::Failed;
     }
-    f.named = false;
+    named = false;
     return Placed::Done;
+}
+
+Digest Transfer::digest() const
+{
+    const TransferContext::State &context = *m_context.m_state;
+    return context.digester ? context.digester->result() : Digest();
+}
+
+// --- ReadBack ---------------------------------------------------------------------------------
+
+struct ReadBack::File
+{
+    ~File()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd = -1;
+    qint64 at = 0;
+};
+
+ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::make_unique<File>())
+{
+}
+
+ReadBack::~ReadBack() = default;
+
+bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+{
+    File &f = *m_file;
+    f.fd = ::openat(Folder::Native::of(folder), name.constData(),
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
+        *error = errno;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    m_size = st.st_size;
+    // The copy's pages are clean since the flush: dropped, so that every read reaches the
+    // device rather than the memory the copy was written from.
+    ::posix_fadvise(f.fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(f.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (!m_context.m_state->digester)
+        m_context.m_state->digester = std::make_unique<Digester>();
+    m_context.m_state->digester->reset();
+    return true;
+}
+
+ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, int *error)
+{
+    File &f = *m_file;
+    TransferContext::State &context = *m_context.m_state;
+    char *buffer = context.gatherBuffer();
+    ssize_t got;
+    do {
+        got = ::pread(f.fd, buffer, size_t(qMin<qint64>(maxBytes, GatherBytes)), f.at);
+    } while (got < 0 && errno == EINTR);
+    *advanced = qMax<ssize_t>(got, 0);
+    if (got < 0) {
+        *error = errno;
+        return Result::Failed;
+    }
+    if (got == 0)
+        return Result::End;
+    context.digester->add(buffer, size_t(got));
+    f.at += got;
+    return Result::Ok;
+}
+
+Digest ReadBack::digest() const
+{
+    return m_context.m_state->digester->result();
 }
 
 } // namespace NativeFs

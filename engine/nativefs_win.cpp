@@ -10,14 +10,22 @@
 
 // Windows offers no calls relative to an open folder in its documented interface, so folders
 // are reached by path (with the long-path prefix, so depth is no limit) while a handle held on
-// each open folder keeps it from being deleted or renamed under the job. There are no unnamed
-// files and no holes to skip: the copy is always a named temporary file.
+// each open folder, shared for reading and writing but not for deleting, keeps it from being
+// deleted or renamed under the job. There are no unnamed files and no holes to skip: the copy is
+// always a named temporary file.
+//
+// Links are what the system marks as reparse points of the link kinds (symbolic links and
+// junctions); a shell shortcut (.lnk) is an ordinary file and is copied as one.
 namespace NativeFs {
 
 namespace {
 
 constexpr qint64 GatherBytes = 256 * 1024;
 constexpr qint64 WriteAlignment = 64 * 1024;
+// Entries handed out per batch by a folder reader.
+constexpr int BatchEntries = 1024;
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
+constexpr qint64 EpochOffset = 116444736000000000LL;
 
 QString wide(const Path &path)
 {
@@ -32,10 +40,11 @@ const wchar_t *chars(const QString &text)
     return reinterpret_cast<const wchar_t *>(text.utf16());
 }
 
-// The engine speaks errno; these are the Windows errors it tells apart.
-int lastError()
+// The engine speaks errno for the errors it tells apart; any other keeps the system's own code,
+// negated, so that errorText() gives the system's own words for it.
+int errorOf(DWORD code)
 {
-    switch (::GetLastError()) {
+    switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
         return ENOENT;
@@ -56,39 +65,50 @@ int lastError()
     case ERROR_NOT_SAME_DEVICE:
         return EXDEV;
     default:
-        return EIO;
+        return code == 0 ? EIO : -int(code);
     }
 }
 
-HANDLE openHandle(const Path &path, DWORD access, DWORD flags)
+int lastError()
 {
-    return ::CreateFileW(chars(wide(path)), access,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, flags, nullptr);
+    return errorOf(::GetLastError());
 }
 
-bool identify(HANDLE handle, FolderId *id)
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool isLinkTag(DWORD tag)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!::GetFileInformationByHandle(handle, &info))
-        return false;
-    id->device = info.dwVolumeSerialNumber;
-    id->inode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-    return true;
+    return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
 }
 
-Status statusOf(const QFileInfo &info)
+qint64 nanoseconds(const FILETIME &time)
+{
+    const qint64 ticks = (qint64(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    return (ticks - EpochOffset) * 100;
+}
+
+Status statusOf(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME &written)
 {
     Status status;
-    status.exists = info.exists() || info.isSymLink();
-    if (!status.exists)
-        return status;
-    status.isDir = info.isDir();
-    status.isFile = info.isFile();
-    status.replaceable = status.isFile || info.isSymLink();
-    status.size = info.size();
-    status.modifiedNs = info.lastModified().toMSecsSinceEpoch() * 1000000;
+    status.exists = true;
+    status.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+    // Deleting a read-only file fails on Windows, and so does replacing it.
+    status.replaceable = status.isFile() && !(attributes & FILE_ATTRIBUTE_READONLY);
+    status.size = (qint64(sizeHigh) << 32) | sizeLow;
+    status.modifiedNs = nanoseconds(written);
     return status;
+}
+
+// What a name leads to, through any link in its place.
+bool followedInfo(const QString &path, BY_HANDLE_FILE_INFORMATION *info)
+{
+    const HANDLE handle = ::CreateFileW(chars(path), FILE_READ_ATTRIBUTES, ShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = ::GetFileInformationByHandle(handle, info);
+    ::CloseHandle(handle);
+    return ok;
 }
 
 } // namespace
@@ -105,6 +125,19 @@ QString fromNative(const Path &path)
 
 QString errorText(int error)
 {
+    if (error < 0) {
+        wchar_t *text = nullptr;
+        const DWORD length = ::FormatMessageW(
+            FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, DWORD(-error), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+        const QString message =
+            QString::fromWCharArray(text, int(length)).trimmed().remove(QLatin1Char('\r'));
+        ::LocalFree(text);
+        if (!message.isEmpty())
+            return message;
+        return QStringLiteral("Error %1").arg(-error);
+    }
     char text[256] = {};
     ::strerror_s(text, sizeof text, error);
     return QString::fromLocal8Bit(text);
@@ -114,35 +147,96 @@ void prepareProcess() {}
 
 // --- Folder ---------------------------------------------------------------------------------
 
-Folder::~Folder()
+struct Folder::Native
 {
-    close();
+    Native(HANDLE folder, const QString &at) : handle(folder), path(at) {}
+    ~Native() { ::CloseHandle(handle); }
+    Native(const Native &) = delete;
+    Native &operator=(const Native &) = delete;
+    static HANDLE of(const Folder &folder)
+    {
+        return folder.m_native ? folder.m_native->handle : INVALID_HANDLE_VALUE;
+    }
+    static Path pathOf(const Folder &folder)
+    {
+        return folder.m_native ? toNative(folder.m_native->path) : Path();
+    }
+    const HANDLE handle;
+    // The system has no calls relative to a handle: children are reached by this path.
+    const QString path;
+};
+
+Folder::Folder() = default;
+Folder::~Folder() = default;
+Folder::Folder(Folder &&other) noexcept = default;
+Folder &Folder::operator=(Folder &&other) noexcept = default;
+
+namespace {
+
+// Held for listing, not shared for deleting: a folder in the walk cannot be renamed away.
+HANDLE openFolderHandle(const Path &path, DWORD flags)
+{
+    return ::CreateFileW(chars(wide(path)), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
 }
+
+// The path the system resolved the handle to, links and all.
+QString finalPath(HANDLE handle)
+{
+    wchar_t buffer[32768];
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(handle, buffer, DWORD(std::size(buffer)), FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= std::size(buffer))
+        return {};
+    QString path = QString::fromWCharArray(buffer, int(length));
+    if (path.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        path = QLatin1String("\\\\") + path.mid(8);
+    else if (path.startsWith(QLatin1String("\\\\?\\")))
+        path = path.mid(4);
+    return QDir::fromNativeSeparators(path);
+}
+
+} // namespace
 
 Folder Folder::open(const Path &path, int *error)
 {
     Folder folder;
-    const HANDLE handle = openHandle(path, FILE_LIST_DIRECTORY, FILE_FLAG_BACKUP_SEMANTICS);
-    if (handle == INVALID_HANDLE_VALUE) {
+    const HANDLE handle = openFolderHandle(path, 0);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(handle, &info)) {
         *error = lastError();
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
         return folder;
     }
-    if (!identify(handle, &folder.m_id)) {
-        *error = lastError();
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ::CloseHandle(handle);
+        *error = ENOTDIR;
         return folder;
     }
-    folder.m_handle = reinterpret_cast<qintptr>(handle);
-    folder.m_path = QString::fromUtf8(path);
+    folder.m_native = std::make_unique<Native>(handle, QString::fromUtf8(path));
+    folder.m_id = FolderId{info.dwVolumeSerialNumber,
+                           (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     return folder;
 }
 
-Folder Folder::openChild(const Path &name, bool followLinks, int *error) const
+Folder Folder::openChild(const Path &name, Links links, int *error) const
 {
-    const Path path = join(toNative(m_path), name);
-    if (!followLinks) {
-        const DWORD attributes = ::GetFileAttributesW(chars(wide(path)));
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    const Path path = join(Native::pathOf(*this), name);
+    if (links == Links::Stay) {
+        // The name itself, not what it leads to: a link there is not a folder to enter.
+        const HANDLE handle = openFolderHandle(path, FILE_FLAG_OPEN_REPARSE_POINT);
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool ok =
+            handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &info);
+        if (!ok)
+            *error = lastError();
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
+        if (!ok)
+            return {};
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
             *error = ENOTDIR;
             return {};
         }
@@ -150,67 +244,52 @@ Folder Folder::openChild(const Path &name, bool followLinks, int *error) const
     return open(path, error);
 }
 
+// The real parent: of the path the system resolved the folder to, not of the path it was
+// reached by, which may run through a link.
 Folder Folder::openParent(int *error) const
 {
-    return open(toNative(QFileInfo(m_path).path()), error);
-}
-
-bool Folder::isOpen() const
-{
-    return m_handle != -1;
+    const QString real = finalPath(Native::of(*this));
+    if (real.isEmpty()) {
+        *error = lastError();
+        return {};
+    }
+    const QString parent = QFileInfo(real).path();
+    return open(toNative(parent == real ? real : parent), error);
 }
 
 void Folder::close()
 {
-    if (m_handle != -1)
-        ::CloseHandle(reinterpret_cast<HANDLE>(m_handle));
-    m_handle = -1;
+    m_native.reset();
 }
 
-bool Folder::list(bool includeHidden, Listing &out, int *error) const
+Status Folder::status(const Path &name, Links links) const
 {
-    out.clear();
-    QDir folder(m_path);
-    if (!folder.exists()) {
-        *error = ENOENT;
-        return false;
-    }
-    QDir::Filters filters = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
-    if (includeHidden)
-        filters |= QDir::Hidden;
-    for (const QFileInfo &info : folder.entryInfoList(filters, QDir::NoSort)) {
-        const QByteArray name = info.fileName().toUtf8();
-        out.add(info.isDir(), name.constData(), name.size(), info.isSymLink());
-    }
-    return true;
-}
-
-Status Folder::status(const Path &name, bool) const
-{
-    return statusOf(QFileInfo(QString::fromUtf8(join(toNative(m_path), name))));
+    const QString path = wide(join(Native::pathOf(*this), name));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(chars(path), GetFileExInfoStandard, &data))
+        return {};
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return statusOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
+                        data.ftLastWriteTime);
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool leads = followedInfo(path, &info);
+    Status status;
+    if (leads)
+        status = statusOf(info.dwFileAttributes, info.nFileSizeHigh, info.nFileSizeLow,
+                          info.ftLastWriteTime);
+    if (links == Links::Follow)
+        return status;
+    // A link may be replaced whatever it leads to; its target's times and size still decide.
+    status.exists = true;
+    status.replaceable = true;
+    return status;
 }
 
 bool Folder::makeFolder(const Path &name, int *error) const
 {
-    if (::CreateDirectoryW(chars(wide(join(toNative(m_path), name))), nullptr))
+    if (::CreateDirectoryW(chars(wide(join(Native::pathOf(*this), name))), nullptr))
         return true;
     *error = lastError();
-    return false;
-}
-
-bool Folder::isWithin(const FolderId &ancestor) const
-{
-    QString current = m_path;
-    for (int depth = 0; depth < 4096; ++depth) {
-        int error = 0;
-        const Folder folder = open(toNative(current), &error);
-        if (folder.isOpen() && folder.id() == ancestor)
-            return true;
-        const QString parent = QFileInfo(current).path();
-        if (parent == current)
-            return false;
-        current = parent;
-    }
     return false;
 }
 
@@ -223,7 +302,7 @@ bool Folder::syncFileSystem(int *) const
 Folder Folder::duplicate() const
 {
     int error = 0;
-    return open(toNative(m_path), &error);
+    return open(Native::pathOf(*this), &error);
 }
 
 bool makePath(const Path &path, int *error)
@@ -234,45 +313,140 @@ bool makePath(const Path &path, int *error)
     return false;
 }
 
+// --- FolderReader -----------------------------------------------------------------------------
+
+struct FolderReader::State
+{
+    ~State()
+    {
+        if (find != INVALID_HANDLE_VALUE)
+            ::FindClose(find);
+    }
+    // Adds the entry in data to batch, unless it is one to leave out.
+    void add(Listing &batch) const;
+
+    Path folder;
+    HiddenEntries hidden = HiddenEntries::Skip;
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW data;
+    bool started = false;
+    bool pending = false; // data holds an entry not yet handed out
+    int error = 0;
+};
+
+FolderReader::FolderReader(const Folder &folder, HiddenEntries hidden)
+    : m_state(std::make_unique<State>())
+{
+    m_state->folder = Folder::Native::pathOf(folder);
+    m_state->hidden = hidden;
+}
+
+FolderReader::~FolderReader() = default;
+
+bool FolderReader::next(Listing &batch, int *error)
+{
+    State &state = *m_state;
+    batch.clear();
+    if (!state.started) {
+        state.started = true;
+        state.find = ::FindFirstFileExW(chars(wide(state.folder) + QLatin1String("\\*")),
+                                        FindExInfoBasic, &state.data, FindExSearchNameMatch,
+                                        nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        state.pending = state.find != INVALID_HANDLE_VALUE;
+        if (!state.pending && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+            state.error = lastError();
+    }
+    int count = 0;
+    for (; state.pending && count < BatchEntries; ++count) {
+        state.add(batch);
+        state.pending = ::FindNextFileW(state.find, &state.data);
+        if (!state.pending && ::GetLastError() != ERROR_NO_MORE_FILES)
+            state.error = lastError();
+    }
+    if (count > 0)
+        return true;
+    if (state.error)
+        *error = state.error;
+    return false;
+}
+
+void FolderReader::State::add(Listing &batch) const
+{
+    const QString name = QString::fromWCharArray(data.cFileName);
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        return;
+    const DWORD attributes = data.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_HIDDEN) && hidden == HiddenEntries::Skip)
+        return;
+    const QByteArray bytes = name.toUtf8();
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(data.dwReserved0);
+    EntryKind kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
+    if (link) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!followedInfo(wide(join(folder, bytes)), &info))
+            kind = EntryKind::BrokenLink;
+        else
+            kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                                      : EntryKind::File;
+    }
+    batch.add(kind, bytes.constData(), bytes.size(), link);
+}
+
 // --- Transfer -------------------------------------------------------------------------------
 
 struct TransferContext::State
 {
     QByteArray buffer = QByteArray(GatherBytes + 65536, Qt::Uninitialized);
+    // Of the file in hand, with digests on.
+    std::unique_ptr<Digester> digester;
 };
 
-TransferContext::TransferContext() : m_state(std::make_unique<State>()) {}
+TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
+{
+    if (digests == Digests::On)
+        m_state->digester = std::make_unique<Digester>();
+}
 
 TransferContext::~TransferContext() = default;
 
 struct Transfer::Files
 {
+    enum class Drain
+    {
+        // Only whole aligned pieces; the rest waits for more.
+        Aligned,
+        All
+    };
+    bool drain(char *buffer, Drain how, int *error);
+
     HANDLE source = INVALID_HANDLE_VALUE;
     HANDLE temporary = INVALID_HANDLE_VALUE;
-    QString targetFolder;
+    Path targetFolder;
     QString temporaryPath;
     qint64 held = 0;
     bool named = false;
-
-    bool drain(char *buffer, bool all, int *error)
-    {
-        qint64 amount = all ? held : held / WriteAlignment * WriteAlignment;
-        qint64 written = 0;
-        while (written < amount) {
-            DWORD n = 0;
-            if (!::WriteFile(temporary, buffer + written, DWORD(amount - written), &n, nullptr) ||
-                n == 0) {
-                *error = lastError();
-                return false;
-            }
-            written += n;
-        }
-        held -= written;
-        if (held > 0)
-            std::memmove(buffer, buffer + written, size_t(held));
-        return true;
-    }
+    // The source as it was opened: a copy is whole only if it still is so at the end.
+    BY_HANDLE_FILE_INFORMATION opened = {};
 };
+
+bool Transfer::Files::drain(char *buffer, Drain how, int *error)
+{
+    const qint64 amount = how == Drain::All ? held : held / WriteAlignment * WriteAlignment;
+    qint64 written = 0;
+    while (written < amount) {
+        DWORD n = 0;
+        if (!::WriteFile(temporary, buffer + written, DWORD(amount - written), &n, nullptr) ||
+            n == 0) {
+            *error = lastError();
+            return false;
+        }
+        written += n;
+    }
+    held -= written;
+    if (held > 0)
+        std::memmove(buffer, buffer + written, size_t(held));
+    return true;
+}
 
 Transfer::Transfer(TransferContext &context)
     : m_context(context), m_files(std::make_unique<Files>())
@@ -291,20 +465,26 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, bool, int *error)
+                                const Path &temporaryName, int *error)
 {
     Files &f = *m_files;
-    f.source = ::CreateFileW(chars(wide(join(toNative(source.m_path), sourceName))), GENERIC_READ,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    LARGE_INTEGER size;
-    if (f.source == INVALID_HANDLE_VALUE || !::GetFileSizeEx(f.source, &size)) {
+    f.source = ::CreateFileW(chars(wide(join(Folder::Native::pathOf(source), sourceName))),
+                             GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (f.source == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.source, &f.opened)) {
         *error = lastError();
         return Result::SourceOpenFailed;
     }
-    m_size = size.QuadPart;
-    f.targetFolder = target.m_path;
-    f.temporaryPath = wide(join(toNative(target.m_path), temporaryName));
+    if (f.opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        m_sourceKind = EntryKind::Folder;
+        *error = EISDIR;
+        return Result::SourceOpenFailed;
+    }
+    m_size = (qint64(f.opened.nFileSizeHigh) << 32) | f.opened.nFileSizeLow;
+    if (m_context.m_state->digester)
+        m_context.m_state->digester->reset();
+    f.targetFolder = Folder::Native::pathOf(target);
+    f.temporaryPath = wide(join(f.targetFolder, temporaryName));
     // CREATE_NEW: whatever already bears the name is refused, never opened.
     f.temporary = ::CreateFileW(chars(f.temporaryPath), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -328,9 +508,11 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     }
     if (got == 0)
         return Result::SourceEnded;
+    if (m_context.m_state->digester)
+        m_context.m_state->digester->add(buffer + f.held, got);
     f.held += got;
     *advanced = got;
-    if (f.held >= GatherBytes && !f.drain(buffer, false, error))
+    if (f.held >= GatherBytes && !f.drain(buffer, Files::Drain::Aligned, error))
         return Result::WriteFailed;
     return Result::Ok;
 }
@@ -338,7 +520,15 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
 Transfer::Result Transfer::finish(int *error)
 {
     Files &f = *m_files;
-    if (!f.drain(m_context.m_state->buffer.data(), true, error))
+    BY_HANDLE_FILE_INFORMATION now;
+    if (!::GetFileInformationByHandle(f.source, &now)) {
+        *error = lastError();
+        return Result::ReadFailed;
+    }
+    if (now.nFileSizeHigh != f.opened.nFileSizeHigh || now.nFileSizeLow != f.opened.nFileSizeLow ||
+        ::CompareFileTime(&now.ftLastWriteTime, &f.opened.ftLastWriteTime) != 0)
+        return Result::SourceChanged;
+    if (!f.drain(m_context.m_state->buffer.data(), Files::Drain::All, error))
         return Result::WriteFailed;
     ::CloseHandle(f.source);
     f.source = INVALID_HANDLE_VALUE;
@@ -351,10 +541,11 @@ Transfer::Result Transfer::finish(int *error)
     return flushed ? Result::Ok : Result::WriteFailed;
 }
 
-Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
+Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error)
 {
     Files &f = *m_files;
-    const QString target = wide(join(toNative(f.targetFolder), name));
+    const bool replace = existing == Existing::Replace;
+    const QString target = wide(join(f.targetFolder, name));
     if (::MoveFileExW(chars(f.temporaryPath), chars(target),
                       replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
         f.named = false;
@@ -362,6 +553,92 @@ Transfer::Placed Transfer::place(const Path &name, bool replace, int *error)
     }
     *error = lastError();
     return !replace && *error == EEXIST ? Placed::NameTaken : Placed::Failed;
+}
+
+Digest Transfer::digest() const
+{
+    const TransferContext::State &context = *m_context.m_state;
+    return context.digester ? context.digester->result() : Digest();
+}
+
+// --- ReadBack ---------------------------------------------------------------------------------
+
+namespace {
+
+// Unbuffered reads go to the device; they must be whole sectors into memory aligned to them,
+// which a page-aligned buffer of whole pages is.
+constexpr DWORD ReadBackBytes = 1 << 20;
+
+} // namespace
+
+struct ReadBack::File
+{
+    ~File()
+    {
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
+        if (buffer)
+            ::VirtualFree(buffer, 0, MEM_RELEASE);
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    char *buffer = nullptr;
+};
+
+ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::make_unique<File>())
+{
+}
+
+ReadBack::~ReadBack() = default;
+
+bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+{
+    File &f = *m_file;
+    // Without the system's cache, so that every read reaches the device; never through a link.
+    f.handle = ::CreateFileW(
+        chars(wide(join(Folder::Native::pathOf(folder), name))), GENERIC_READ, FILE_SHARE_READ,
+        nullptr, OPEN_EXISTING,
+        FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (f.handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.handle, &info)) {
+        *error = lastError();
+        return false;
+    }
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        *error = EISDIR;
+        return false;
+    }
+    m_size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    f.buffer = static_cast<char *>(
+        ::VirtualAlloc(nullptr, ReadBackBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (!f.buffer) {
+        *error = lastError();
+        return false;
+    }
+    if (!m_context.m_state->digester)
+        m_context.m_state->digester = std::make_unique<Digester>();
+    m_context.m_state->digester->reset();
+    return true;
+}
+
+ReadBack::Result ReadBack::step(qint64, qint64 *advanced, int *error)
+{
+    File &f = *m_file;
+    DWORD got = 0;
+    *advanced = 0;
+    if (!::ReadFile(f.handle, f.buffer, ReadBackBytes, &got, nullptr)) {
+        *error = lastError();
+        return Result::Failed;
+    }
+    if (got == 0)
+        return Result::End;
+    m_context.m_state->digester->add(f.buffer, got);
+    *advanced = got;
+    return Result::Ok;
+}
+
+Digest ReadBack::digest() const
+{
+    return m_context.m_state->digester->result();
 }
 
 } // namespace NativeFs

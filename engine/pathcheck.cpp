@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace PathCheck {
 
 namespace {
@@ -18,15 +20,8 @@ bool folderIsOrHolds(const QString &outer, const QString &inner)
     const NativeFs::Folder outerFolder = NativeFs::Folder::open(NativeFs::toNative(outer), &error);
     if (!outerFolder.isOpen())
         return false;
-    for (QString current = inner;;) {
-        const NativeFs::Folder folder = NativeFs::Folder::open(NativeFs::toNative(current), &error);
-        if (folder.isOpen() && folder.id() == outerFolder.id())
-            return true;
-        const QString parent = QFileInfo(current).path();
-        if (parent == current)
-            return false;
-        current = parent;
-    }
+    const std::vector<NativeFs::FolderId> holders = NativeFs::ancestryOf(NativeFs::toNative(inner));
+    return std::find(holders.cbegin(), holders.cend(), outerFolder.id()) != holders.cend();
 }
 
 QList<QByteArray> cleanNames(const QByteArray &path)

@@ -1,20 +1,15 @@
 #include "engine/processor.h"
 
-#include "engine/nativefs.h"
+#include "engine/job_p.h"
 #include "engine/pathcheck.h"
 
 #include <QDir>
-#include <QFileInfo>
-#include <QHash>
 #include <QMutexLocker>
 #include <QUuid>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <optional>
-#include <unordered_set>
-#include <vector>
 
 // Who does what
 // -------------
@@ -34,9 +29,8 @@
 // cannot be read whole, sit behind m_publishLock, held for the moment of a copy.
 
 using NativeFs::Folder;
-using NativeFs::FolderId;
+using NativeFs::Links;
 using NativeFs::Path;
-using NativeFs::Status;
 
 namespace {
 
@@ -52,181 +46,21 @@ Path absoluteRoot(const QString &root)
     return NativeFs::toNative(QDir::cleanPath(QDir(root).absolutePath()));
 }
 
-QString fileReason(int error)
+NativeFs::HiddenEntries hiddenEntries(bool include)
 {
-    return error ? NativeFs::errorText(error) : QString();
+    return include ? NativeFs::HiddenEntries::Include : NativeFs::HiddenEntries::Skip;
 }
-
-// Folders open at once on each side of the walk; deeper ones are closed and found again on the
-// way back, so that no depth of tree runs out of descriptors.
-constexpr size_t MaxOpenFrames = 24;
-
-const char *const DestinationInSource = "The destination folder is a folder being copied";
-const char *const SourceCutShort = "The file became shorter while it was copied";
-const char *const OutsideSource = "The file does not lie in the source folder";
-
-// Names the job wrote or entered in one destination folder, kept only where that folder turns
-// out to ignore letter case: two source names that fold into one must not meet in one file.
-class WrittenNames
-{
-public:
-    void note(const Folder &folder, const Path &name)
-    {
-        if (m_mode == Mode::CaseSensitive)
-            return;
-        if (m_mode == Mode::Unknown) {
-            // The name just written, in the other case: found only where case is ignored.
-            Path swapped = name;
-            for (char &c : swapped) {
-                if (c >= 'a' && c <= 'z')
-                    c = char(c - 'a' + 'A');
-                else if (c >= 'A' && c <= 'Z')
-                    c = char(c - 'A' + 'a');
-            }
-            if (swapped != name) {
-                m_mode =
-                    folder.status(swapped, false).exists ? Mode::CaseBlind : Mode::CaseSensitive;
-                if (m_mode == Mode::CaseSensitive) {
-                    m_folded.clear();
-                    return;
-                }
-            }
-        }
-        m_folded.insert(fold(name));
-    }
-    // True when name, which is found in the folder, is one of the job's own under another case.
-    bool collides(const Path &name) const
-    {
-        return m_mode != Mode::CaseSensitive && !m_folded.empty() &&
-               m_folded.count(fold(name)) != 0;
-    }
-
-private:
-    static size_t fold(const Path &name)
-    {
-        return qHash(
-            QString::fromUtf8(name).normalized(QString::NormalizationForm_C).toCaseFolded());
-    }
-    enum class Mode
-    {
-        Unknown,
-        CaseSensitive,
-        CaseBlind
-    };
-    Mode m_mode = Mode::Unknown;
-    std::unordered_set<size_t> m_folded;
-};
-
-enum class Phase
-{
-    Scan,
-    Copy
-};
-
-enum class TargetState
-{
-    Open,
-    // Nothing there yet (scan only).
-    Absent,
-    // Files cannot be written here; each gets a failure record with the reason.
-    Unreachable
-};
-
-// One folder of the walk: the source folder and its destination, with what is left to do.
-struct Frame
-{
-    Path name; // in its parent; empty for the roots
-    qsizetype pathLength = 0;
-    Folder source;
-    FolderId sourceId;
-    bool sourceByLink = false;
-    Folder target;
-    FolderId targetId;
-    TargetState targetState = TargetState::Absent;
-    QString unreachableReason;
-    // Made by this job: nothing can lie in it yet.
-    bool targetNew = false;
-    NativeFs::Listing listing;
-    size_t nextFolder = 0;
-    bool filesDone = false;
-    WrittenNames written;
-};
 
 } // namespace
 
-struct Processor::Job
+Processor::Job::Job(Processor &processor)
+    : p(processor), sourceRoot(absoluteRoot(processor.m_source)),
+      targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot),
+      transfer(processor.m_verification == Verification::ReadBack
+                   ? NativeFs::TransferContext::Digests::On
+                   : NativeFs::TransferContext::Digests::Off)
 {
-    explicit Job(Processor &processor)
-        : p(processor), sourceRoot(absoluteRoot(processor.m_source)),
-          targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot)
-    {
-    }
-
-    bool cancelled() const { return p.m_cancelled.load(); }
-    void addFailure(const Path &path, CopyErrorCode code, const QString &reason)
-    {
-        p.addFailure(path, code, reason);
-    }
-
-    bool shouldCopy(const Status &source, const Status &target) const;
-    // The job never writes into its own source, whatever name leads there.
-    bool isSourceFolder(const FolderId &id) const
-    {
-        return id == sourceRootId || scanned.count(id) != 0 || copied.count(id) != 0;
-    }
-
-    // The two phases, over the tree from the two roots or over the retry list.
-    void scanJob();
-    void scanFolder();
-    void scanRetryFiles();
-    void copyJob();
-    void copyFolder();
-    void copyRetryFiles();
-
-    void walk(Phase phase);
-    bool enterFolder(Frame &frame, Phase phase);
-    void openTarget(Frame &frame, Frame *parent, Phase phase);
-    void descend(Phase phase);
-    void leaveFolder();
-    void limitOpenFolders();
-    bool relieveDescriptors(size_t keepFrom);
-    bool reopen(size_t index, Folder Frame::*side, FolderId Frame::*id, bool isSource, int *error);
-
-    void scanFile(const Frame &frame, const Path &name);
-    // listed: the path a retry was given, which its records name; otherwise the walk's own.
-    void copyFile(Frame &frame, const Path &name, const Path *listed);
-
-    void walkRetryFiles(Phase phase);
-    bool openRetryFolders(const QList<Path> &folders, Phase phase, Frame &frame, int *error,
-                          bool *sourceFailed);
-
-    void keepForFlush(const Folder &folder);
-    void flush();
-
-    Processor &p;
-    const Path sourceRoot;
-    const Path targetRoot;
-    // Source and destination of every file are one path: nothing to do.
-    const bool samePath;
-
-    NativeFs::TransferContext transfer;
-    std::vector<Frame> frames;
-    // The source path of the folder in hand, for the records.
-    Path path;
-    FolderId sourceRootId;
-    FolderId targetRootId;
-    bool hasTargetRoot = false;
-    // Every source folder of the job: no file is written into one of them, and none is copied
-    // twice however many links lead to it.
-    std::unordered_set<FolderId, NativeFs::FolderIdHash> scanned;
-    std::unordered_set<FolderId, NativeFs::FolderIdHash> copied;
-    // One folder on each destination file system written to, opened before the writes, for
-    // the flush at the end.
-    std::vector<Folder> flushFolders;
-    bool wroteAnything = false;
-    // Retry jobs: the names written per destination folder.
-    QHash<Path, WrittenNames> retryWritten;
-};
+}
 
 // --- the job's interface ----------------------------------------------------------------------
 
@@ -346,6 +180,36 @@ bool Processor::isFlushing() const
     return m_flushing.load();
 }
 
+bool Processor::isVerifying() const
+{
+    return m_verifying.load();
+}
+
+quint32 Processor::filesToVerify() const
+{
+    return m_filesToVerify.load();
+}
+
+quint32 Processor::filesVerified() const
+{
+    return m_filesVerified.load();
+}
+
+quint64 Processor::bytesToVerify() const
+{
+    return m_bytesToVerify.load();
+}
+
+quint64 Processor::bytesVerified() const
+{
+    return m_bytesVerified.load();
+}
+
+void Processor::setVerification(Verification verification)
+{
+    m_verification = verification;
+}
+
 int Processor::failureCount() const
 {
     return m_failureCount.load();
@@ -420,6 +284,7 @@ void Processor::run()
     job.scanJob();
     job.copyJob();
     job.flush();
+    job.verify();
 }
 
 // --- the phases ------------------------------------------------------------------------------
@@ -471,23 +336,6 @@ void Processor::Job::copyRetryFiles()
 
 // --- the walk ----------------------------------------------------------------------------------
 
-bool Processor::Job::shouldCopy(const Status &source, const Status &target) const
-{
-    if (!target.exists)
-        return true;
-    switch (p.m_overwriteMode) {
-    case OverwriteNone:
-        return false;
-    case OverwriteOlder:
-        return target.modifiedNs < source.modifiedNs;
-    case OverwriteSmaller:
-        return target.size < source.size;
-    case OverwriteAll:
-    default:
-        return true;
-    }
-}
-
 // The scan and the copy walk the same folders in the same order and skip the same ones, so
 // that the totals measure what the copy does. Within a folder, sub-folders come before files.
 void Processor::Job::walk(Phase phase)
@@ -495,396 +343,214 @@ void Processor::Job::walk(Phase phase)
     if (cancelled() || samePath)
         return;
     p.waitWhilePaused();
-    frames.clear();
-    path = sourceRoot;
+    if (!openRoot(phase))
+        return;
+    while (!stack.empty() && !cancelled()) {
+        Frame &frame = stack.top();
+        if (frame.hasFoldersLeft()) {
+            descend(phase);
+        } else if (!frame.filesDone) {
+            frame.filesDone = true;
+            walkFiles(frame, phase);
+        } else {
+            leaveFolder(phase);
+        }
+    }
+    stack.clear();
+}
 
+bool Processor::Job::openRoot(Phase phase)
+{
+    bounds.find(sourceRoot, targetRoot);
     Frame root;
-    root.pathLength = path.size();
     int error = 0;
     root.source = Folder::open(sourceRoot, &error);
     if (!root.source.isOpen()) {
         // Nothing to copy is not the same as nothing there: the job must not end as complete.
         if (phase == Phase::Copy)
-            addFailure(sourceRoot, SourceOpenError, fileReason(error));
-        return;
+            addFailure(sourceRoot, SourceOpenError, CopyRules::systemReason(error));
+        return false;
     }
-    root.sourceId = sourceRootId = root.source.id();
-    (phase == Phase::Scan ? scanned : copied).insert(sourceRootId);
-    frames.push_back(std::move(root));
-    if (!enterFolder(frames.back(), phase))
-        frames.clear();
-
-    while (!frames.empty() && !cancelled()) {
-        Frame &frame = frames.back();
-        if (frame.nextFolder < frame.listing.folders().size()) {
-            descend(phase);
-            continue;
-        }
-        if (!frame.filesDone) {
-            frame.filesDone = true;
-            p.waitWhilePaused();
-            for (const NativeFs::Listing::Item &item : frame.listing.files()) {
-                if (cancelled())
-                    break;
-                p.waitWhilePaused();
-                const Path name = frame.listing.name(item);
-                if (phase == Phase::Scan)
-                    scanFile(frame, name);
-                else if (frame.targetState == TargetState::Unreachable)
-                    addFailure(NativeFs::join(path, name), TargetOpenError,
-                               frame.unreachableReason);
-                else
-                    copyFile(frame, name, nullptr);
-            }
-            continue;
-        }
-        leaveFolder();
-    }
-    frames.clear();
+    root.sourceId = root.source.id();
+    bounds.setSourceRoot(root.sourceId);
+    bounds.visit(phase, root.sourceId);
+    stack.pushRoot(std::move(root), sourceRoot);
+    if (!enterFolder(stack.top(), phase))
+        stack.clear();
+    return !stack.empty();
 }
 
 void Processor::Job::descend(Phase phase)
 {
-    Frame &parent = frames.back();
-    const NativeFs::Listing::Item item = parent.listing.folders().at(parent.nextFolder++);
+    Frame &parent = stack.top();
+    const NativeFs::Listing::Item item = parent.folders.folders().at(parent.nextFolder++);
     p.waitWhilePaused();
     if (cancelled())
         return;
 
     Frame child;
-    child.name = parent.listing.name(item);
+    child.name = parent.folders.name(item);
     child.sourceByLink = item.mayBeLink;
     int error = 0;
-    child.source = parent.source.openChild(child.name, true, &error);
-    if (!child.source.isOpen() && relieveDescriptors(frames.size() - 1))
-        child.source = frames.back().source.openChild(child.name, true, &error);
-    const Path childPath = NativeFs::join(path, child.name);
+    child.source = parent.source.openChild(child.name, Links::Follow, &error);
+    if (!child.source.isOpen() && stack.relieve(1))
+        child.source = stack.top().source.openChild(child.name, Links::Follow, &error);
     if (!child.source.isOpen()) {
         if (phase == Phase::Copy)
-            addFailure(childPath, SourceOpenError, fileReason(error));
+            addFailure(NativeFs::join(stack.path(), child.name), SourceOpenError,
+                       CopyRules::systemReason(error));
         return;
     }
     child.sourceId = child.source.id();
-    // A link back up the walk or to a folder elsewhere in the tree: that folder is copied under
-    // its own name. A link into the copy being made would copy the copy, level after level.
-    if (hasTargetRoot && child.sourceId == targetRootId)
+    const Reached reached = item.mayBeLink ? Reached::MaybeByLink : Reached::Directly;
+    if (const std::optional<QString> refused = bounds.refusedFolder(child.source, reached)) {
+        if (phase == Phase::Copy && !refused->isEmpty())
+            addFailure(NativeFs::join(stack.path(), child.name), SourceOpenError, *refused);
         return;
-    if (item.mayBeLink && (child.source.isWithin(sourceRootId) ||
-                           (hasTargetRoot && child.source.isWithin(targetRootId))))
-        return;
-    // However many links lead to a folder, it is copied once.
-    auto &visited = phase == Phase::Scan ? scanned : copied;
-    if (!visited.insert(child.sourceId).second)
-        return;
-
-    path = childPath;
-    child.pathLength = path.size();
-    frames.push_back(std::move(child));
-    limitOpenFolders();
-    Frame &entered = frames.back();
-    if (!enterFolder(entered, phase)) {
-        entered.filesDone = true;
-        entered.listing.clear();
     }
+    // However many links lead to a folder, it is copied once.
+    if (!bounds.visit(phase, child.sourceId))
+        return;
+    stack.push(std::move(child));
+    if (!enterFolder(stack.top(), phase))
+        stack.top().abandon();
 }
 
-// Lists the source folder and, once it could be listed, opens or makes its destination.
+// Lists the source folder's sub-folders and, once it could be read, opens or makes its
+// destination.
 bool Processor::Job::enterFolder(Frame &frame, Phase phase)
 {
     int error = 0;
-    if (!frame.source.list(p.m_includeHidden, frame.listing, &error)) {
+    NativeFs::FolderReader reader(frame.source, hiddenEntries(p.m_includeHidden));
+    NativeFs::Listing batch;
+    while (reader.next(batch, &error)) {
+        if (p.m_includeSubFolders) {
+            for (const NativeFs::Listing::Item &item : batch.folders())
+                frame.folders.add(batch, item);
+        }
+    }
+    if (error) {
         // No empty folder in its place that would pass for a complete copy.
         if (phase == Phase::Copy)
-            addFailure(path, SourceOpenError, fileReason(error));
+            addFailure(stack.path(), SourceOpenError, CopyRules::systemReason(error));
+        frame.folders.clear();
         return false;
     }
-    if (!p.m_includeSubFolders)
-        frame.nextFolder = frame.listing.folders().size();
-    Frame *parent = frames.size() > 1 ? &frames[frames.size() - 2] : nullptr;
-    openTarget(frame, parent, phase);
+    openTarget(frame, stack.parentOfTop(), phase);
     return true;
+}
+
+// The folder's files, and in the copy what it holds that no copy can, read a batch at a time.
+void Processor::Job::walkFiles(Frame &frame, Phase phase)
+{
+    p.waitWhilePaused();
+    int error = 0;
+    NativeFs::FolderReader reader(frame.source, hiddenEntries(p.m_includeHidden));
+    NativeFs::Listing batch;
+    while (!cancelled() && reader.next(batch, &error)) {
+        for (const NativeFs::Listing::Item &item : batch.files()) {
+            if (cancelled())
+                return;
+            p.waitWhilePaused();
+            const Path name = batch.name(item);
+            if (phase == Phase::Scan)
+                scanFile(frame, name);
+            else if (frame.targetState == TargetState::Unreachable)
+                addFailure(NativeFs::join(stack.path(), name), TargetOpenError,
+                           frame.unreachableReason);
+            else
+                copyFile(frame, name, nullptr);
+        }
+        for (const NativeFs::Listing::Item &item : batch.others()) {
+            if (phase == Phase::Copy)
+                addFailure(NativeFs::join(stack.path(), batch.name(item)), SourceOpenError,
+                           CopyRules::notCopiedReason(item.kind, item.error));
+        }
+    }
+    // Read only in part: what was not reached is not copied.
+    if (error && phase == Phase::Copy)
+        addFailure(stack.path(), SourceOpenError, CopyRules::systemReason(error));
+}
+
+void Processor::Job::leaveFolder(Phase phase)
+{
+    const FolderStack::Lost lost = stack.pop();
+    if (lost.source && phase == Phase::Copy)
+        addFailure(lost.path, SourceOpenError, CopyRules::systemReason(lost.error));
 }
 
 void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
 {
+    if (!parent)
+        openRootTarget(frame, phase);
+    else if (parent->targetState == TargetState::Unreachable)
+        frame.makeUnreachable(parent->unreachableReason);
+    else if (parent->targetState == TargetState::Open)
+        openChildTarget(frame, *parent, phase);
+}
+
+void Processor::Job::openRootTarget(Frame &frame, Phase phase)
+{
     int error = 0;
-    const auto unreachable = [&frame](const QString &reason) {
-        frame.target.close();
-        frame.targetState = TargetState::Unreachable;
-        frame.unreachableReason = reason;
-    };
-
-    if (!parent) {
-        if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error)) {
-            unreachable(fileReason(error));
-            return;
-        }
-        frame.target = Folder::open(targetRoot, &error);
-        if (frame.target.isOpen()) {
-            targetRootId = frame.target.id();
-            hasTargetRoot = true;
-            if (phase == Phase::Copy && frame.target.isWithin(sourceRootId)) {
-                unreachable(QString::fromLatin1(DestinationInSource));
-                return;
-            }
-        }
-    } else if (parent->targetState == TargetState::Unreachable) {
-        unreachable(parent->unreachableReason);
+    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error)) {
+        frame.makeUnreachable(CopyRules::systemReason(error));
         return;
-    } else if (parent->targetState == TargetState::Open) {
-        if (phase == Phase::Copy) {
-            frame.targetNew = parent->target.makeFolder(frame.name, &error);
-            if (!frame.targetNew && error != EEXIST) {
-                unreachable(fileReason(error));
-                return;
-            }
-            // The folder of another source name that folds into this one on this disk.
-            if (!frame.targetNew && parent->written.collides(frame.name)) {
-                unreachable(fileReason(EEXIST));
-                return;
-            }
-            wroteAnything = wroteAnything || frame.targetNew;
-        }
-        // Never through a link: what the job enters below its root is a folder of the copy.
-        frame.target = parent->target.openChild(frame.name, false, &error);
-        if (!frame.target.isOpen() && (error == EMFILE || error == ENFILE) &&
-            relieveDescriptors(frames.size() - 2))
-            frame.target = parent->target.openChild(frame.name, false, &error);
-        if (frame.target.isOpen() && phase == Phase::Copy)
-            parent->written.note(parent->target, frame.name);
     }
-
+    frame.target = Folder::open(targetRoot, &error);
     if (!frame.target.isOpen()) {
         if (phase == Phase::Copy)
-            unreachable(fileReason(error));
-        else
-            frame.targetState = TargetState::Absent;
+            frame.makeUnreachable(CopyRules::systemReason(error));
         return;
     }
-    frame.targetId = frame.target.id();
-    frame.targetState = TargetState::Open;
+    bounds.setTargetRoot(frame.target.id());
+    if (phase == Phase::Copy && frame.target.isWithin(bounds.sourceRoot())) {
+        frame.makeUnreachable(QString::fromLatin1(CopyRules::DestinationInSource));
+        return;
+    }
+    adoptTarget(frame, phase);
+}
+
+void Processor::Job::openChildTarget(Frame &frame, Frame &parent, Phase phase)
+{
+    int error = 0;
     if (phase == Phase::Copy) {
-        if (isSourceFolder(frame.targetId)) {
-            unreachable(QString::fromLatin1(DestinationInSource));
+        frame.targetNew = parent.target.makeFolder(frame.name, &error);
+        if (!frame.targetNew && error != EEXIST) {
+            frame.makeUnreachable(CopyRules::systemReason(error));
             return;
         }
-        keepForFlush(frame.target);
-    }
-}
-
-void Processor::Job::limitOpenFolders()
-{
-    size_t open = 0;
-    for (const Frame &frame : frames)
-        open += frame.source.isOpen() ? 1 : 0;
-    // The root stays open: it holds the job's ends.
-    for (size_t i = 1; open > MaxOpenFrames && i + 1 < frames.size(); ++i) {
-        if (frames[i].source.isOpen()) {
-            frames[i].source.close();
-            --open;
+        // The folder of another source name that folds into this one on this disk.
+        if (!frame.targetNew && parent.written.collides(frame.name)) {
+            frame.makeUnreachable(CopyRules::systemReason(EEXIST));
+            return;
         }
-        frames[i].target.close();
+        wroteAnything = wroteAnything || frame.targetNew;
     }
-}
-
-// Out of descriptors: closes the folders between the root and keepFrom, which the walk finds
-// again on its way back. True when there was any to close.
-bool Processor::Job::relieveDescriptors(size_t keepFrom)
-{
-    bool closed = false;
-    for (size_t i = 1; i < keepFrom && i < frames.size(); ++i) {
-        closed = closed || frames[i].source.isOpen() || frames[i].target.isOpen();
-        frames[i].source.close();
-        frames[i].target.close();
-    }
-    return closed;
-}
-
-void Processor::Job::leaveFolder()
-{
-    const size_t index = frames.size() - 1;
-    if (index > 0) {
-        Frame &parent = frames[index - 1];
-        int error = ENOENT;
-        if (!parent.source.isOpen() &&
-            !reopen(index - 1, &Frame::source, &Frame::sourceId, true, &error)) {
-            // Not the folder the walk left: what was left of it is not copied.
-            addFailure(path.left(parent.pathLength), SourceOpenError, fileReason(error));
-            parent.filesDone = true;
-            parent.nextFolder = parent.listing.folders().size();
-        }
-        if (parent.targetState == TargetState::Open && !parent.target.isOpen() &&
-            !reopen(index - 1, &Frame::target, &Frame::targetId, false, &error)) {
-            parent.targetState = TargetState::Unreachable;
-            parent.unreachableReason = fileReason(error);
-        }
-    }
-    frames.pop_back();
-    if (!frames.empty())
-        path.truncate(frames.back().pathLength);
-}
-
-// Finds a closed folder of the walk again: through ".." from its child, which names the real
-// parent unless the child was reached by a link, or else down by name from the nearest open
-// folder above it. Either way it must be the very folder it was.
-bool Processor::Job::reopen(size_t index, Folder Frame::*side, FolderId Frame::*id, bool isSource,
-                            int *error)
-{
-    const Frame &child = frames[index + 1];
-    Folder &folder = frames[index].*side;
-    if ((child.*side).isOpen() && !(isSource && child.sourceByLink))
-        folder = (child.*side).openParent(error);
-    if (folder.isOpen() && folder.id() == frames[index].*id)
-        return true;
-    folder.close();
-    size_t first = index;
-    while (first > 0 && !(frames[first - 1].*side).isOpen())
-        --first;
-    for (size_t i = qMax<size_t>(first, 1); i <= index; ++i) {
-        Folder &reopened = frames[i].*side;
-        reopened = (frames[i - 1].*side).openChild(frames[i].name, isSource, error);
-        if (reopened.isOpen() && reopened.id() != frames[i].*id) {
-            reopened.close();
-            *error = ENOENT;
-        }
-        if (!reopened.isOpen())
-            return false;
-    }
-    return folder.isOpen();
-}
-
-// --- one file ----------------------------------------------------------------------------------
-
-void Processor::Job::scanFile(const Frame &frame, const Path &name)
-{
-    if (samePath)
+    // Never through a link: what the job enters below its root is a folder of the copy.
+    frame.target = parent.target.openChild(frame.name, Links::Stay, &error);
+    if (!frame.target.isOpen() && (error == EMFILE || error == ENFILE) && stack.relieve(2))
+        frame.target = parent.target.openChild(frame.name, Links::Stay, &error);
+    if (!frame.target.isOpen()) {
+        if (phase == Phase::Copy)
+            frame.makeUnreachable(CopyRules::systemReason(error));
         return;
-    const Status source = frame.source.status(name, true);
-    if (!source.exists)
-        return; // gone since the listing; the copy will meet whatever is there then
-    const Status target =
-        frame.targetState == TargetState::Open ? frame.target.status(name, false) : Status();
-    if (!shouldCopy(source, target))
-        return;
-    p.m_filesTotal.fetch_add(1);
-    p.m_bytesTotal.fetch_add(quint64(source.size));
+    }
+    if (phase == Phase::Copy)
+        parent.written.note(parent.target, frame.name);
+    adoptTarget(frame, phase);
 }
 
-void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed)
+void Processor::Job::adoptTarget(Frame &frame, Phase phase)
 {
-    if (cancelled() || samePath)
+    frame.targetId = frame.target.id();
+    frame.targetState = TargetState::Open;
+    if (phase != Phase::Copy)
         return;
-    const auto fail = [&](CopyErrorCode code, const QString &reason) {
-        addFailure(listed ? *listed : NativeFs::join(path, name), code, reason);
-    };
-    // The counts go first: a reader that sees the new name must not pair it with the bytes of
-    // the file before.
-    p.m_currentFileDone.store(0);
-    p.m_currentFileSize.store(0);
-    p.setCurrentFile(name);
-
-    Status target;
-    if (!frame.targetNew) {
-        target = frame.target.status(name, false);
-        if (target.exists) {
-            // Another source name of this job that folds into this one on this disk.
-            if (frame.written.collides(name)) {
-                fail(TargetOpenError, fileReason(EEXIST));
-                return;
-            }
-            const Status source = frame.source.status(name, true);
-            p.m_currentFileSize.store(quint64(source.size));
-            if (!shouldCopy(source, target))
-                return;
-        }
-    }
-
-    std::optional<NativeFs::Transfer> opened;
-    int error = 0;
-    auto result = NativeFs::Transfer::Result::Ok;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        opened.emplace(this->transfer);
-        result =
-            opened->open(frame.source, name, frame.target,
-                         NativeFs::temporaryName(p.m_tempPrefix, name), !target.exists, &error);
-        if (result == NativeFs::Transfer::Result::Ok || (error != EMFILE && error != ENFILE) ||
-            !relieveDescriptors(frames.size() - 1))
-            break;
-    }
-    NativeFs::Transfer &transfer = *opened;
-    switch (result) {
-    case NativeFs::Transfer::Result::SourceOpenFailed:
-        fail(SourceOpenError, fileReason(error));
+    if (bounds.isSourceFolder(frame.targetId)) {
+        frame.makeUnreachable(QString::fromLatin1(CopyRules::DestinationInSource));
         return;
-    case NativeFs::Transfer::Result::TargetOpenFailed:
-        fail(TargetOpenError, fileReason(error));
-        return;
-    default:
-        break;
     }
-
-    // The size when the file was opened is its end: a file still growing is copied as it was
-    // then, and one that ends sooner is a failed read, not a short copy.
-    const qint64 size = transfer.size();
-    p.m_currentFileSize.store(quint64(size));
-    qint64 done = 0;
-    bool failed = false;
-    while (done < size && !failed && !cancelled()) {
-        qint64 advanced = 0;
-        switch (transfer.step(CopyBufferSize, &advanced, &error)) {
-        case NativeFs::Transfer::Result::Ok:
-            break;
-        case NativeFs::Transfer::Result::SourceEnded:
-            fail(SourceReadError, QString::fromLatin1(SourceCutShort));
-            failed = true;
-            break;
-        case NativeFs::Transfer::Result::WriteFailed:
-            fail(TargetWriteError, fileReason(error));
-            failed = true;
-            break;
-        default:
-            fail(SourceReadError, fileReason(error));
-            failed = true;
-            break;
-        }
-        if (advanced > 0) {
-            done += advanced;
-            p.m_bytesDone.fetch_add(quint64(advanced));
-            p.m_currentFileDone.store(quint64(done));
-        }
-        p.waitWhilePaused();
-    }
-
-    if (!failed && !cancelled()) {
-        if (transfer.finish(&error) != NativeFs::Transfer::Result::Ok) {
-            fail(TargetWriteError, fileReason(error));
-        } else if (target.exists && !target.replaceable) {
-            fail(TargetRemoveError, fileReason(EISDIR)); // a folder, say
-        } else {
-            auto placed = transfer.place(name, target.exists, &error);
-            if (placed == NativeFs::Transfer::Placed::NameTaken) {
-                // Something took the name while the file was copied: the rules decide again,
-                // and "no files" never replaces it.
-                const Status newcomer = frame.target.status(name, false);
-                if (frame.written.collides(name))
-                    fail(TargetOpenError, fileReason(EEXIST));
-                else if (!shouldCopy(frame.source.status(name, true), newcomer))
-                    ; // theirs stays
-                else if (!newcomer.replaceable)
-                    fail(TargetRemoveError, fileReason(EISDIR));
-                else
-                    placed = transfer.place(name, true, &error);
-            }
-            if (placed == NativeFs::Transfer::Placed::Failed)
-                fail(TargetReplaceError, fileReason(error));
-            if (placed == NativeFs::Transfer::Placed::Done) {
-                wroteAnything = true;
-                p.m_filesCopied.fetch_add(1);
-                frame.written.note(frame.target, name);
-            }
-        }
-    }
-    p.m_filesDone.fetch_add(1);
+    keepForFlush(frame.target);
 }
 
 // --- retry -------------------------------------------------------------------------------------
@@ -896,105 +562,113 @@ void Processor::Job::walkRetryFiles(Phase phase)
 {
     if (cancelled())
         return;
+    bounds.find(sourceRoot, targetRoot);
     int error = 0;
-    Folder sourceRootFolder = Folder::open(sourceRoot, &error);
-    if (sourceRootFolder.isOpen()) {
-        sourceRootId = sourceRootFolder.id();
-        scanned.insert(sourceRootId);
+    if (const Folder root = Folder::open(sourceRoot, &error); root.isOpen()) {
+        bounds.setSourceRoot(root.id());
+        bounds.visit(Phase::Scan, root.id());
     }
-    Frame frame;
-    QList<Path> frameFolders;
-    bool frameReady = false;
-    bool frameSourceFailed = false;
-    int frameError = 0;
+    retryFrameReady = false;
     for (const Path &listed : std::as_const(p.m_retryFiles)) {
         if (cancelled())
             break;
         p.waitWhilePaused();
-        QList<Path> components;
-        if (!PathCheck::namesBelow(sourceRoot, listed, &components)) {
-            if (phase == Phase::Copy)
-                addFailure(listed, TargetOpenError, QString::fromLatin1(OutsideSource));
-            continue;
-        }
-        const Path name = components.takeLast();
-        if (!frameReady || components != frameFolders) {
-            frameFolders = components;
-            frame = Frame();
-            frameReady = true;
-            frameSourceFailed = false;
-            frameError = 0;
-            openRetryFolders(components, phase, frame, &frameError, &frameSourceFailed);
-        }
-        if (frameSourceFailed) {
-            if (phase == Phase::Copy)
-                addFailure(listed, SourceOpenError, fileReason(frameError));
-            continue;
-        }
-        Path target = targetRoot;
-        for (const Path &folder : std::as_const(components))
-            target = NativeFs::join(target, folder);
-        if (NativeFs::join(target, name) == listed)
-            continue; // the same path: nothing to do
-        if (phase == Phase::Scan) {
-            scanFile(frame, name);
-        } else if (frame.targetState != TargetState::Open) {
-            addFailure(listed, TargetOpenError, frame.unreachableReason);
-        } else {
-            WrittenNames &written = retryWritten[target];
-            std::swap(frame.written, written);
-            copyFile(frame, name, &listed);
-            std::swap(frame.written, written);
-        }
+        retryFile(listed, phase);
     }
 }
 
-bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase, Frame &frame,
-                                      int *error, bool *sourceFailed)
+void Processor::Job::retryFile(const Path &listed, Phase phase)
 {
-    frame.source = Folder::open(sourceRoot, error);
-    for (const Path &name : folders) {
-        if (!frame.source.isOpen())
-            break;
-        frame.source = frame.source.openChild(name, true, error);
-        if (frame.source.isOpen())
-            (phase == Phase::Scan ? scanned : copied).insert(frame.source.id());
+    QList<Path> folders;
+    if (!PathCheck::namesBelow(sourceRoot, listed, &folders)) {
+        if (phase == Phase::Copy)
+            addFailure(listed, TargetOpenError, QString::fromLatin1(CopyRules::OutsideSource));
+        return;
     }
-    if (!frame.source.isOpen()) {
-        *sourceFailed = true;
-        return false;
+    const Path name = folders.takeLast();
+    if (!retryFrameReady || folders != retryFolders)
+        openRetryFolders(folders, phase);
+    Frame &frame = retryFrame;
+    if (retrySourceFailure) {
+        if (phase == Phase::Copy)
+            addFailure(listed, SourceOpenError, *retrySourceFailure);
+        return;
     }
+    Path target = targetRoot;
+    for (const Path &folder : std::as_const(folders))
+        target = NativeFs::join(target, folder);
+    if (NativeFs::join(target, name) == listed)
+        return; // the same path: nothing to do
+    if (phase == Phase::Scan) {
+        scanFile(frame, name);
+    } else if (const std::optional<QString> reason = bounds.notAFile(frame.source, name)) {
+        addFailure(listed, SourceOpenError, *reason);
+    } else if (frame.targetState != TargetState::Open) {
+        addFailure(listed, TargetOpenError, frame.unreachableReason);
+    } else {
+        WrittenNames &written = retryWritten[target];
+        std::swap(frame.written, written);
+        copyFile(frame, name, &listed);
+        std::swap(frame.written, written);
+    }
+}
 
-    int targetError = 0;
+bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase)
+{
+    retryFolders = folders;
+    retryFrame = Frame();
+    retryFrameReady = true;
+    retrySourceFailure.reset();
+    if (!openRetrySource(folders, phase))
+        return false;
+
+    Frame &frame = retryFrame;
+    int error = 0;
     const auto unreachable = [&frame, phase](int reason) {
-        frame.target.close();
-        frame.targetState = phase == Phase::Copy ? TargetState::Unreachable : TargetState::Absent;
-        frame.unreachableReason = fileReason(reason);
+        frame.makeUnreachable(CopyRules::systemReason(reason));
+        if (phase != Phase::Copy)
+            frame.targetState = TargetState::Absent;
         return false;
     };
-    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &targetError))
-        return unreachable(targetError);
-    frame.target = Folder::open(targetRoot, &targetError);
+    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error))
+        return unreachable(error);
+    frame.target = Folder::open(targetRoot, &error);
     for (const Path &name : folders) {
         if (!frame.target.isOpen())
             break;
-        if (phase == Phase::Copy && frame.target.makeFolder(name, &targetError))
+        if (phase == Phase::Copy && frame.target.makeFolder(name, &error))
             wroteAnything = true;
-        frame.target = frame.target.openChild(name, false, &targetError);
+        frame.target = frame.target.openChild(name, Links::Stay, &error);
     }
     if (!frame.target.isOpen())
-        return unreachable(targetError);
-    frame.targetState = TargetState::Open;
-    if (phase == Phase::Copy) {
-        if (isSourceFolder(frame.target.id())) {
-            frame.target.close();
-            frame.targetState = TargetState::Unreachable;
-            frame.unreachableReason = QString::fromLatin1(DestinationInSource);
+        return unreachable(error);
+    adoptTarget(frame, phase);
+    return frame.targetState == TargetState::Open;
+}
+
+// Below the root every folder lies in the tree, unless a link leads out of it.
+bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase)
+{
+    Frame &frame = retryFrame;
+    int error = 0;
+    frame.source = Folder::open(sourceRoot, &error);
+    for (const Path &name : folders) {
+        if (!frame.source.isOpen())
+            break;
+        frame.source = frame.source.openChild(name, Links::Follow, &error);
+        if (!frame.source.isOpen())
+            break;
+        const std::optional<QString> refused =
+            bounds.refusedFolder(frame.source, Reached::MaybeByLink);
+        if (refused && !refused->isEmpty()) {
+            retrySourceFailure = *refused;
             return false;
         }
-        keepForFlush(frame.target);
+        bounds.visit(phase, frame.source.id());
     }
-    return true;
+    if (!frame.source.isOpen())
+        retrySourceFailure = CopyRules::systemReason(error);
+    return frame.source.isOpen();
 }
 
 // --- the end -----------------------------------------------------------------------------------
@@ -1017,7 +691,7 @@ void Processor::Job::flush()
     for (const Folder &folder : flushFolders) {
         int error = 0;
         if (!folder.syncFileSystem(&error))
-            addFailure(targetRoot, TargetWriteError, fileReason(error));
+            addFailure(targetRoot, TargetWriteError, CopyRules::systemReason(error));
     }
     p.m_flushing.store(false);
 }

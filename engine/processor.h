@@ -22,6 +22,14 @@ class Processor : public QThread
     Q_OBJECT
 
 public:
+    enum class Verification
+    {
+        Off,
+        // After the flush, every file the job put in place is read back from the device, not
+        // from memory, and compared with what was read from its source.
+        ReadBack
+    };
+
     Processor(const QString &source, const QString &target, OverwriteMode mode,
               bool includeSubFolders, bool includeHidden);
     // Cancels a job still running, releases a pause still held and waits for the thread.
@@ -45,8 +53,15 @@ public:
     quint32 elapsedSeconds() const;
     // Running time with pauses left out, to the millisecond.
     qint64 elapsedMilliseconds() const;
-    // True while the job's last step waits for its data to reach the destination device.
+    // True while the job waits for its data to reach the destination device.
     bool isFlushing() const;
+    // True while the job reads its copies back from the device.
+    bool isVerifying() const;
+    // The verify phase's work, known once the copy is done, and how far it got.
+    quint32 filesToVerify() const;
+    quint32 filesVerified() const;
+    quint64 bytesToVerify() const;
+    quint64 bytesVerified() const;
     int failureCount() const;
     // Complete only after the thread has finished.
     QList<CopyError> failures() const;
@@ -55,6 +70,8 @@ public:
     void setRetryFiles(const QStringList &files);
     // The same for recorded failures: their exact native names are used.
     void setRetryFiles(const QList<CopyError> &failures);
+    // Before start().
+    void setVerification(Verification verification);
 
     static constexpr qint64 CopyBufferSize = 16000;
 
@@ -83,6 +100,7 @@ private:
     const bool m_includeHidden;
     const QByteArray m_tempPrefix;
     bool m_retryMode = false;
+    Verification m_verification = Verification::Off;
     QList<QByteArray> m_retryFiles;
 
     // Written by the worker only; read by the GUI at any time.
@@ -95,6 +113,11 @@ private:
     std::atomic<quint64> m_currentFileDone{0};
     std::atomic<int> m_failureCount{0};
     std::atomic<bool> m_flushing{false};
+    std::atomic<bool> m_verifying{false};
+    std::atomic<quint32> m_filesToVerify{0};
+    std::atomic<quint32> m_filesVerified{0};
+    std::atomic<quint64> m_bytesToVerify{0};
+    std::atomic<quint64> m_bytesVerified{0};
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};

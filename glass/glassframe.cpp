@@ -88,8 +88,13 @@ bool GlassFrame::enableBlurBehind(QWidget *widget, bool enable)
     widget->setAttribute(Qt::WA_TranslucentBackground, enable);
     widget->setAttribute(Qt::WA_NoSystemBackground, enable);
 
-    if (Dwm::failed(s_enableBlurBehindWindow(nativeHandle(widget), &blur)))
+    if (Dwm::failed(s_enableBlurBehindWindow(nativeHandle(widget), &blur))) {
+        // As with the frame: a failed call clears both, so the widget is never left with a
+        // see-through background and nothing behind it.
+        widget->setAttribute(Qt::WA_TranslucentBackground, false);
+        widget->setAttribute(Qt::WA_NoSystemBackground, false);
         return false;
+    }
     notifier()->addWidget(widget);
     return true;
 }

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxxhash-dev
     # Without a font the window has no text to lay out, measure or show.
     fonts-dejavu-core
     # The tests provoke real faults: chattr, setpriv, fiu-run, a case-blind exFAT disk through

@@ -114,9 +114,9 @@ private slots:
         QTest::addColumn<QString>("function");
         // The signal that ends the child; 0: exit code 42, from the handler ours hands over to.
         QTest::addColumn<int>("deathSignal");
-        const auto row = [](const char *row, const char *mode, const char *name, int signal) {
-            QTest::newRow(row) << QString(mode) << QString(name) << QString(row).section(u',', 0, 0)
-                               << signal;
+        const auto row = [](const char *title, const char *mode, const char *name, int signal) {
+            QTest::newRow(title) << QString(mode) << QString(name)
+                                 << QString(title).section(u',', 0, 0) << signal;
         };
         row("crashByNullPointer", "segv", "SIGSEGV", SIGSEGV);
         row("crashByAbort", "abort", "SIGABRT", SIGABRT);

@@ -1,7 +1,8 @@
 // Runs one copy job in a process of its own, so that a test can run it with fewer privileges,
 // under resource limits, under strace or with faults injected into the C library, none of which
 // it may do to itself. Usage:
-//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--retry PATH]... SOURCE TARGET
+//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--verify] [--retry PATH]... SOURCE
+//   TARGET
 // Prints the job's counters and one "failure CODE PATH" line per record.
 
 #include "engine/processor.h"
@@ -17,6 +18,7 @@ int main(int argc, char **argv)
     int mode = OverwriteAll;
     bool subFolders = true;
     bool hidden = false;
+    bool verify = false;
     QStringList retry;
     QStringList roots;
     for (int i = 1; i < argc; ++i) {
@@ -28,6 +30,8 @@ int main(int argc, char **argv)
             subFolders = false;
         else if (!std::strcmp(arg, "--hidden"))
             hidden = true;
+        else if (!std::strcmp(arg, "--verify"))
+            verify = true;
         else if (!std::strcmp(arg, "--retry") && hasValue)
             retry.append(QFile::decodeName(argv[++i]));
         else
@@ -41,13 +45,15 @@ int main(int argc, char **argv)
     Processor processor(roots.at(0), roots.at(1), OverwriteMode(mode), subFolders, hidden);
     if (!retry.isEmpty())
         processor.setRetryFiles(retry);
+    if (verify)
+        processor.setVerification(Processor::Verification::ReadBack);
     processor.start();
     processor.wait();
 
-    std::printf("filesTotal=%u\nfilesDone=%u\nbytesTotal=%llu\nbytesDone=%llu\n",
+    std::printf("filesTotal=%u\nfilesDone=%u\nbytesTotal=%llu\nbytesDone=%llu\nfilesVerified=%u\n",
                 processor.filesTotal(), processor.filesDone(),
                 static_cast<unsigned long long>(processor.bytesTotal()),
-                static_cast<unsigned long long>(processor.bytesDone()));
+                static_cast<unsigned long long>(processor.bytesDone()), processor.filesVerified());
     for (const CopyError &error : processor.failures())
         std::printf("failure %d %s\n", int(error.code()),
                     QFile::encodeName(error.file()).constData());

@@ -1,5 +1,6 @@
-// The glass frame against stand-ins for the window manager library. TRASKO_GLASS_STANDIN names the
-// situation: "none" (no library), "full", or "composition" (a library without its marker function).
+// The glass frame against stand-ins for the window manager library, or against Windows' own.
+// TRASKO_GLASS_STANDIN names the situation: "none" (no library), "full", "composition" (a
+// library without its marker function), or "system" (the library Windows has).
 
 #include "glass/dwmtypes.h"
 #include "glass/glassframe.h"
@@ -49,7 +50,9 @@ struct NativeEventAccess : QWidget
 bool deliver(const QByteArray &eventType, unsigned int message, qintptr *result)
 {
     WindowNotifier *notifier = notifiers().value(0);
-    Dwm::MSG msg{handleOf(*notifier), message, 0, 0, 0, {}};
+    Dwm::MSG msg{};
+    msg.hwnd = static_cast<decltype(msg.hwnd)>(handleOf(*notifier)); // typed on Windows
+    msg.message = message;
     return (notifier->*&NativeEventAccess::nativeEvent)(eventType, message ? &msg : nullptr,
                                                         result);
 }
@@ -110,6 +113,12 @@ private slots:
         QWidget blurred;
         QVERIFY(GlassFrame::enableBlurBehind(&blurred, true));
         QVERIFY(blurred.testAttribute(Qt::WA_NoSystemBackground) && timesListed(&blurred) == 1);
+        m_state->blur.result = StandinFail;
+        QVERIFY(!GlassFrame::enableBlurBehind(&blurred, true));
+        QVERIFY2(!blurred.testAttribute(Qt::WA_TranslucentBackground) &&
+                     !blurred.testAttribute(Qt::WA_NoSystemBackground) &&
+                     timesListed(&blurred) == 1,
+                 "a failed blur left the widget half glass");
         m_state->colorValue = 0x80123456u;
         QCOMPARE(GlassFrame::colorizationColor(), QColor(0x12, 0x34, 0x56));
         m_state->color.result = StandinFail;
@@ -198,6 +207,32 @@ private slots:
     }
 };
 
+// Windows' own library: whatever each call answers, the widget shows glass exactly when the
+// call succeeded. Wine's blur call fails, real Windows' succeeds.
+class TestWithSystemLibrary : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void widgetsFollowWhatTheSystemAnswers()
+    {
+        QVERIFY2(QLibrary(QStringLiteral("dwmapi")).load(), "Windows without its dwmapi");
+        QWidget framed;
+        const bool extended = GlassFrame::extendFrame(&framed, -1, -1, -1, -1);
+        QCOMPARE(framed.testAttribute(Qt::WA_TranslucentBackground), extended);
+        for (const bool enable : {true, false}) {
+            QWidget blurred;
+            const bool blurs = GlassFrame::enableBlurBehind(&blurred, enable) && enable;
+            QCOMPARE(blurred.testAttribute(Qt::WA_TranslucentBackground), blurs);
+            QCOMPARE(blurred.testAttribute(Qt::WA_NoSystemBackground), blurs);
+        }
+        QCOMPARE(GlassFrame::colorizationColor().alpha(), 255);
+        MainWindow window;
+        if (!GlassFrame::compositionEnabled())
+            QCOMPARE(window.contentsMargins(), QMainWindow().contentsMargins());
+    }
+};
+
 int main(int argc, char *argv[])
 {
     QTemporaryDir home;
@@ -208,6 +243,10 @@ int main(int argc, char *argv[])
     QApplication::setPalette(palette);
 
     const QByteArray situation = qgetenv("TRASKO_GLASS_STANDIN");
+    if (situation == "system") {
+        TestWithSystemLibrary test;
+        return QTest::qExec(&test, argc, argv);
+    }
     if (situation == "full") {
         TestWithStandin test;
         return QTest::qExec(&test, argc, argv);

@@ -8,6 +8,11 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 namespace TestFiles {
 
 bool writeFile(const QString &path, const QByteArray &data)
@@ -35,10 +40,22 @@ QByteArray randomBytes(qsizetype size)
 
 bool setModified(const QString &path, qint64 secondsSinceEpoch)
 {
+    return setModifiedNs(path, secondsSinceEpoch * 1000000000);
+}
+
+bool setModifiedNs(const QString &path, qint64 nanosecondsSinceEpoch)
+{
+#ifdef Q_OS_UNIX
+    const timespec times[2] = {
+        {0, UTIME_OMIT},
+        {time_t(nanosecondsSinceEpoch / 1000000000), long(nanosecondsSinceEpoch % 1000000000)}};
+    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+#else
     QFile file(path);
     return file.open(QIODevice::ReadWrite) &&
-           file.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch),
+           file.setFileTime(QDateTime::fromMSecsSinceEpoch(nanosecondsSinceEpoch / 1000000),
                             QFileDevice::FileModificationTime);
+#endif
 }
 
 QStringList strayTemporaries(const QString &root)

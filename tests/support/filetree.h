@@ -12,6 +12,8 @@ bool writeFile(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
 QByteArray randomBytes(qsizetype size);
 bool setModified(const QString &path, qint64 secondsSinceEpoch);
+// To the nanosecond where the system keeps it (on Windows to the millisecond).
+bool setModifiedNs(const QString &path, qint64 nanosecondsSinceEpoch);
 
 // Files named by a job's prefix: 36 characters of UUID and a hyphen.
 QStringList strayTemporaries(const QString &root);

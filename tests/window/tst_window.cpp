@@ -43,7 +43,7 @@ constexpr int JobTimeoutMs = 60000;
 
 struct Form
 {
-    explicit Form(QWidget *window) : window(window) {}
+    explicit Form(QWidget *owner) : window(owner) {}
     template <typename T> T *find(const char *name) const
     {
         T *widget = window->findChild<T *>(name);
@@ -912,8 +912,8 @@ private slots:
             data.setUrls(urls);
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
             QApplication::sendEvent(field, &enter);
-            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
-            QApplication::sendEvent(field, &drop);
+            QDropEvent dropped(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QApplication::sendEvent(field, &dropped);
             return enter.isAccepted();
         };
         const QUrl folder = QUrl::fromLocalFile(path("folder") + "/");

@@ -1,0 +1,46 @@
+# What Trasko.exe needs beside it on a Windows machine without Qt or MinGW, and the installer
+# that puts it there. Windows looks for a program's libraries in its own folder first, and Qt
+# for its plugins in sub-folders of it, so everything is installed into one folder.
+
+# The Qt libraries the program links, and the plugins it loads: the native and the offscreen
+# platform, the native style, and the reader of the window's .ico icon.
+install(IMPORTED_RUNTIME_ARTIFACTS Qt6::Core Qt6::Gui Qt6::Widgets Qt6::DBus
+    RUNTIME DESTINATION .)
+foreach(plugin_and_folder
+        QWindowsIntegrationPlugin:platforms QOffscreenIntegrationPlugin:platforms
+        QWindowsVistaStylePlugin:styles QICOPlugin:imageformats)
+    string(REPLACE ":" ";" plugin_and_folder ${plugin_and_folder})
+    list(GET plugin_and_folder 0 plugin)
+    list(GET plugin_and_folder 1 folder)
+    install(FILES $<TARGET_FILE:Qt6::${plugin}> DESTINATION ${folder})
+endforeach()
+
+# The compiler's own run-time libraries, which the Qt libraries link too; the tests need them
+# as well (TRASKO_MINGW_RUNTIME).
+set(TRASKO_MINGW_RUNTIME "")
+foreach(library libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${library}
+        OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+        message(FATAL_ERROR "The compiler does not know where ${library} is")
+    endif()
+    list(APPEND TRASKO_MINGW_RUNTIME ${path})
+endforeach()
+install(FILES ${TRASKO_MINGW_RUNTIME} DESTINATION .)
+
+# NSIS's 64-bit stub: the installer runs where the program does, and under 64-bit-only Wine.
+set(CPACK_GENERATOR NSIS)
+set(CPACK_PACKAGE_FILE_NAME "trasko-${PROJECT_VERSION}-win64")
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "${PROJECT_NAME}")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "${PROJECT_NAME}")
+set(CPACK_NSIS_PACKAGE_NAME "${PROJECT_NAME}")
+set(CPACK_NSIS_DISPLAY_NAME "${PROJECT_NAME} ${PROJECT_VERSION}")
+set(CPACK_NSIS_MUI_ICON "${PROJECT_SOURCE_DIR}/ui/resources/icon.ico")
+set(CPACK_NSIS_MUI_UNIICON "${PROJECT_SOURCE_DIR}/ui/resources/icon.ico")
+# The Start-menu entry, and the icon of the entry in the list of installed programs.
+set(CPACK_PACKAGE_EXECUTABLES "${PROJECT_NAME};${PROJECT_NAME}")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
+set(CPACK_NSIS_INSTALLED_ICON_NAME "${PROJECT_NAME}.exe")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)

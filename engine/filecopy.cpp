@@ -1,0 +1,211 @@
+// One file of a job: the overwrite decision, the transfer in steps with its pause and cancel
+// points, and putting the copy in its place.
+
+#include "engine/job_p.h"
+
+#include <cerrno>
+#include <optional>
+
+using NativeFs::Existing;
+using NativeFs::Links;
+using NativeFs::Path;
+using NativeFs::Status;
+using NativeFs::Transfer;
+
+class Processor::Job::FileCopy
+{
+public:
+    FileCopy(Job &job, Frame &frame, const Path &name, const Path *listed)
+        : m_job(job), m_p(job.p), m_frame(frame), m_name(name), m_listed(listed)
+    {
+    }
+    void run();
+
+private:
+    enum class Verdict
+    {
+        Copy,
+        // The rules keep what bears the name.
+        Leave,
+        Failed
+    };
+    // Something bears the destination's name, before the copy or since it began.
+    Verdict judge(const Status &target);
+    bool open(std::optional<Transfer> &transfer);
+    // True when the whole file went through, neither failed nor cancelled.
+    bool moveBytes(Transfer &transfer);
+    void finish(Transfer &transfer, const Status &target);
+    void place(Transfer &transfer, const Status &target);
+    void fail(CopyErrorCode code, const QString &reason);
+
+    Job &m_job;
+    Processor &m_p;
+    Frame &m_frame;
+    const Path &m_name;
+    const Path *m_listed;
+};
+
+void Processor::Job::scanFile(const Frame &frame, const Path &name)
+{
+    if (samePath)
+        return;
+    const Status source = frame.source.status(name, Links::Follow);
+    if (!source.isFile())
+        return; // gone since the listing, or no file; the copy will meet whatever is there then
+    const Status target =
+        frame.targetState == TargetState::Open ? frame.target.status(name, Links::Stay) : Status();
+    if (target.exists && !CopyRules::shouldCopy(p.m_overwriteMode, source, target))
+        return;
+    p.m_filesTotal.fetch_add(1);
+    p.m_bytesTotal.fetch_add(quint64(source.size));
+}
+
+void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed)
+{
+    if (!cancelled() && !samePath)
+        FileCopy(*this, frame, name, listed).run();
+}
+
+void Processor::Job::FileCopy::run()
+{
+    // The counts go first: a reader that sees the new name must not pair it with the bytes of
+    // the file before.
+    m_p.m_currentFileDone.store(0);
+    m_p.m_currentFileSize.store(0);
+    m_p.setCurrentFile(m_name);
+
+    Status target;
+    if (!m_frame.targetNew) {
+        target = m_frame.target.status(m_name, Links::Stay);
+        if (target.exists && judge(target) != Verdict::Copy)
+            return;
+    }
+    std::optional<Transfer> transfer;
+    if (!open(transfer))
+        return;
+    if (moveBytes(*transfer) && !m_job.cancelled())
+        finish(*transfer, target);
+    m_p.m_filesDone.fetch_add(1);
+}
+
+Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &target)
+{
+    // Another source name of this job that folds into this one on this disk.
+    if (m_frame.written.collides(m_name)) {
+        fail(TargetOpenError, CopyRules::systemReason(EEXIST));
+        return Verdict::Failed;
+    }
+    const Status source = m_frame.source.status(m_name, Links::Follow);
+    m_p.m_currentFileSize.store(quint64(source.size));
+    return CopyRules::shouldCopy(m_p.m_overwriteMode, source, target) ? Verdict::Copy
+                                                                      : Verdict::Leave;
+}
+
+bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)
+{
+    int error = 0;
+    auto result = Transfer::Result::Ok;
+    // Out of descriptors: the folders above the one in hand give theirs back, once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        transfer.emplace(m_job.transfer);
+        result = transfer->open(m_frame.source, m_name, m_frame.target,
+                                NativeFs::temporaryName(m_p.m_tempPrefix, m_name), &error);
+        if (result == Transfer::Result::Ok || (error != EMFILE && error != ENFILE) ||
+            !m_job.stack.relieve(1))
+            break;
+    }
+    if (result == Transfer::Result::SourceOpenFailed)
+        fail(SourceOpenError, error ? CopyRules::systemReason(error)
+                                    : CopyRules::notCopiedReason(transfer->sourceKind(), 0));
+    else if (result == Transfer::Result::TargetOpenFailed)
+        fail(TargetOpenError, CopyRules::systemReason(error));
+    return result == Transfer::Result::Ok;
+}
+
+// The size when the file was opened is its end: a file that ends sooner is a failed read, not a
+// short copy, and one that changed meanwhile is caught when it is finished.
+bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
+{
+    const qint64 size = transfer.size();
+    m_p.m_currentFileSize.store(quint64(size));
+    qint64 done = 0;
+    while (done < size && !m_job.cancelled()) {
+        qint64 advanced = 0;
+        int error = 0;
+        const Transfer::Result result = transfer.step(Processor::CopyBufferSize, &advanced, &error);
+        if (advanced > 0) {
+            done += advanced;
+            m_p.m_bytesDone.fetch_add(quint64(advanced));
+            m_p.m_currentFileDone.store(quint64(done));
+        }
+        if (result == Transfer::Result::SourceEnded)
+            fail(SourceReadError, QString::fromLatin1(CopyRules::SourceCutShort));
+        else if (result == Transfer::Result::WriteFailed)
+            fail(TargetWriteError, CopyRules::systemReason(error));
+        else if (result != Transfer::Result::Ok)
+            fail(SourceReadError, CopyRules::systemReason(error));
+        if (result != Transfer::Result::Ok)
+            return false;
+        m_p.waitWhilePaused();
+    }
+    return done >= size;
+}
+
+void Processor::Job::FileCopy::finish(Transfer &transfer, const Status &target)
+{
+    int error = 0;
+    switch (transfer.finish(&error)) {
+    case Transfer::Result::Ok:
+        place(transfer, target);
+        return;
+    case Transfer::Result::SourceChanged:
+        fail(SourceReadError, QString::fromLatin1(CopyRules::SourceChanged));
+        return;
+    case Transfer::Result::ReadFailed:
+        fail(SourceReadError, CopyRules::systemReason(error));
+        return;
+    default:
+        fail(TargetWriteError, CopyRules::systemReason(error));
+        return;
+    }
+}
+
+// Something may have taken the name while the file was copied: the rules then decide again, so
+// that "no files" never replaces it.
+void Processor::Job::FileCopy::place(Transfer &transfer, const Status &target)
+{
+    // A folder bears the name, say, or (on Windows) a read-only file, which cannot be deleted.
+    if (target.exists && !target.replaceable) {
+        fail(TargetRemoveError,
+             CopyRules::systemReason(target.kind == NativeFs::EntryKind::Folder ? EISDIR : EACCES));
+        return;
+    }
+    int error = 0;
+    switch (transfer.place(m_name, target.exists ? Existing::Replace : Existing::Keep, &error)) {
+    case Transfer::Placed::Done:
+        m_job.wroteAnything = true;
+        m_p.m_filesCopied.fetch_add(1);
+        m_frame.written.note(m_frame.target, m_name);
+        if (m_p.m_verification == Verification::ReadBack)
+            m_job.noteCopied(m_frame, m_name, transfer.size(), transfer.digest(), m_listed);
+        return;
+    case Transfer::Placed::NameTaken: {
+        const Status newcomer = m_frame.target.status(m_name, Links::Stay);
+        if (!newcomer.exists || judge(newcomer) == Verdict::Copy)
+            place(transfer, newcomer);
+        return;
+    }
+    case Transfer::Placed::WriteFailed:
+        fail(TargetWriteError, CopyRules::systemReason(error));
+        return;
+    case Transfer::Placed::Failed:
+        fail(TargetReplaceError, CopyRules::systemReason(error));
+        return;
+    }
+}
+
+void Processor::Job::FileCopy::fail(CopyErrorCode code, const QString &reason)
+{
+    m_job.addFailure(m_listed ? *m_listed : NativeFs::join(m_job.stack.path(), m_name), code,
+                     reason);
+}

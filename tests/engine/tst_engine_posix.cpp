@@ -1,0 +1,811 @@
+// The copy engine against the mechanisms of POSIX systems: other users, resource limits,
+// injected faults, system calls, mounts, links, pipes and names that are not text. Every check
+// reads back what lies on disk.
+
+#include "tests/engine/enginetest.h"
+#include "tests/support/filetree.h"
+#include "tests/support/require.h"
+#include "tests/support/wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace TestFiles;
+
+namespace {
+
+const QByteArray Content = "the quick brown fox jumps over the lazy dog\n";
+
+const QStringList AsNobody = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+
+QStringList injectFault(const QString &fault)
+{
+    return {"fiu-run", "-x", "-c", "enable name=" + fault + ",failinfo=5"};
+}
+
+// libfiu's preload and AddressSanitizer's interceptors cannot share a process: the sanitizer
+// build leaves the injected faults to the plain one.
+#if defined(__SANITIZE_ADDRESS__)
+#define SKIP_INJECTED_FAULTS(wrapper)                                                              \
+    if ((wrapper).value(0) == "fiu-run")                                                           \
+    QSKIP("injected faults run in the build without AddressSanitizer")
+#else
+#define SKIP_INJECTED_FAULTS(wrapper)
+#endif
+
+QStringList limitFileSize(int bytes)
+{
+    return {"prlimit", QStringLiteral("--fsize=%1").arg(bytes)};
+}
+
+} // namespace
+
+// A USB stick as people format them: exFAT, which ignores letter case and has no unnamed files,
+// on a loop device through FUSE, at path("stick").
+#define MOUNT_STICK() MOUNT_STICK_AT("stick")
+#define MOUNT_STICK_AT(where)                                                                      \
+    do {                                                                                           \
+        const QString why = mountStick(where);                                                     \
+        TRASKO_REQUIRE(!why.startsWith("tools"), "exfatprogs and exfat-fuse");                     \
+        if (!why.isEmpty())                                                                        \
+            QSKIP(qPrintable(why));                                                                \
+    } while (false)
+
+class TestEnginePosix : public EngineTest
+{
+    Q_OBJECT
+
+private slots:
+    void init() { setUpFolder(); }
+    void cleanup() { tearDownFolder(); }
+
+    void transferSteps();
+    void sparseFilesStaySparse();
+
+    void unreadableSourcesAreRecorded_data();
+    void unreadableSourcesAreRecorded();
+    void failedWritesKeepTheOldDestination_data();
+    void failedWritesKeepTheOldDestination();
+    void sourceReadError();
+    void targetOpenError();
+    void writeBackFailureIsRecorded();
+
+    void specialFilesAreListed_data();
+    void specialFilesAreListed();
+    void killedWhileReplacing();
+    void linksAreFollowedOnce_data();
+    void linksAreFollowedOnce();
+    void destinationLinksAreNotFollowed();
+    void deepTrees_data();
+    void deepTrees();
+    void caseBlindDestination_data();
+    void caseBlindDestination();
+    void takenTemporaryName();
+    void retryReachesNamesThatAreNotText();
+
+    void verifiedCopiesListNothing_data();
+    void verifiedCopiesListNothing();
+    void verifyReadsTheDevice_data();
+    void verifyReadsTheDevice();
+    void lyingDeviceIsCaught_data();
+    void lyingDeviceIsCaught();
+
+private:
+    // Empty once mounted; otherwise what is missing.
+    QString mountStick(const QString &where = QStringLiteral("stick"));
+    // An ext4 image on a loop device, at where; false where the kernel offers none.
+    bool mountExt4(const QString &where, const QString &image);
+    std::unique_ptr<Processor> verifyingJob(const QString &target) const
+    {
+        auto processor = job(OverwriteAll, "src", target);
+        processor->setVerification(Processor::Verification::ReadBack);
+        return processor;
+    }
+    // The job's failures as "path: reason", paths relative to the test's folder, sorted.
+    QStringList notCopied(const Processor &processor) const
+    {
+        QStringList listed;
+        for (const CopyError &failure : processor.failures())
+            listed.append(relative(failure.file()) + ": " + failure.reason());
+        listed.sort();
+        return listed;
+    }
+};
+
+QString TestEnginePosix::mountStick(const QString &where)
+{
+    if (QStandardPaths::findExecutable("mount.exfat-fuse").isEmpty() ||
+        !run("truncate", {"-s", "64M", path("exfat.img")}) ||
+        !run("mkfs.exfat", {path("exfat.img")}))
+        return QStringLiteral("tools");
+    QString loop;
+    if (!run("losetup", {"-f", "--show", path("exfat.img")}, &loop))
+        return QStringLiteral("the kernel offers no loop device here");
+    loop = loop.trimmed();
+    m_cleanup->add([loop] { run("losetup", {"-d", loop}); });
+    if (!QDir().mkpath(path(where)) || !run("mount.exfat-fuse", {loop, path(where)}))
+        return QStringLiteral("the kernel offers no FUSE here");
+    m_cleanup->add([this, where] { run("umount", {path(where)}); });
+    return {};
+}
+
+bool TestEnginePosix::mountExt4(const QString &where, const QString &image)
+{
+    return run("truncate", {"-s", "256M", path(image)}) &&
+           run("mkfs.ext4", {"-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", path(image)}) &&
+           mount({"-o", "loop", path(image)}, path(where));
+}
+
+// Every read from a source is at most 16000 bytes, so that pause and cancel answer within one
+// of them: a file of 16000 bytes takes one read, one of 16001 two, and so on, whichever way the
+// bytes then reach the copy. And a job that wrote something waits for the device at its end.
+void TestEnginePosix::transferSteps()
+{
+    const QList<qint64> sizes = {0, 1, 15999, 16000, 16001, 32000, 1000003};
+    for (const qint64 size : sizes)
+        QVERIFY(writeFile(path("src/f%1").arg(size), randomBytes(size)));
+    const QString log = path("strace.log");
+    const Outcome outcome =
+        // The leak check of a sanitizer build cannot run under a tracer.
+        runRunner({"strace", "-f", "-qq", "-E", "ASAN_OPTIONS=detect_leaks=0", "-o", log, "-e",
+                   "trace=openat,pread64,read,splice,copy_file_range,close,syncfs"},
+                  {path("src"), path("dst")});
+    TRASKO_REQUIRE(outcome.ran || QFile::exists(log), "strace");
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList());
+    QVERIFY(run("diff", {"-r", path("src"), path("dst")}));
+    QCOMPARE(outcome.bytesDone, outcome.bytesTotal);
+
+    // Follow each source's descriptor from its opening to its closing.
+    static const QRegularExpression opened(
+        R"re(openat\(\d+, "f(\d+)", O_RDONLY.*\)\s+=\s+(\d+))re");
+    static const QRegularExpression reading(
+        R"re((?:pread64|read|splice|copy_file_range)\((\d+), .*, (\d+), .*\)\s+=\s+(\d+))re");
+    static const QRegularExpression closed(R"re(close\((\d+)\))re");
+    QMap<QString, qint64> sourceOf; // descriptor -> size
+    QMap<qint64, int> reads;
+    int flushes = 0;
+    for (const QByteArray &line : readFile(log).split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (auto open = opened.match(text); open.hasMatch()) {
+            sourceOf[open.captured(2)] = open.captured(1).toLongLong();
+        } else if (auto read = reading.match(text);
+                   read.hasMatch() && sourceOf.contains(read.captured(1))) {
+            QVERIFY2(read.captured(2).toLongLong() <= Processor::CopyBufferSize, qPrintable(text));
+            if (read.captured(3).toLongLong() > 0)
+                ++reads[sourceOf[read.captured(1)]];
+        } else if (auto close = closed.match(text); close.hasMatch()) {
+            sourceOf.remove(close.captured(1));
+        } else if (text.contains(QLatin1String("syncfs("))) {
+            ++flushes;
+        }
+    }
+    for (const qint64 size : sizes)
+        QCOMPARE(reads.value(size),
+                 int((size + Processor::CopyBufferSize - 1) / Processor::CopyBufferSize));
+    QCOMPARE(flushes, 1);
+}
+
+void TestEnginePosix::sparseFilesStaySparse()
+{
+    // 5 GiB with 4 KiB of data in the middle: counted whole (past 32 bits), the holes kept.
+    constexpr qint64 Size = 5LL << 30;
+    constexpr qint64 DataAt = 3LL << 30;
+    const QByteArray data = randomBytes(4096);
+    QVERIFY(QDir().mkpath(path("src")));
+    {
+        QFile file(path("src/sparse.img"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(Size) && file.seek(DataAt) &&
+                file.write(data) == data.size());
+    }
+    QVERIFY(writeFile(path("src/dense.txt"), Content));
+    const Outcome outcome = copy();
+    QVERIFY(outcome.ran);
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(outcome.bytesTotal, quint64(Size + Content.size()));
+    QCOMPARE(outcome.bytesDone, outcome.bytesTotal);
+
+    QFile copy(path("dst/sparse.img"));
+    QCOMPARE(copy.size(), Size);
+    QVERIFY(copy.open(QIODevice::ReadOnly) && copy.seek(DataAt));
+    QCOMPARE(copy.read(data.size()), data);
+    QVERIFY(copy.seek(DataAt - 4096));
+    QCOMPARE(copy.read(4096), QByteArray(4096, '\0'));
+    struct stat source;
+    struct stat copied;
+    QCOMPARE(::stat(native("src/sparse.img").constData(), &source), 0);
+    QCOMPARE(::stat(native("dst/sparse.img").constData(), &copied), 0);
+    QVERIFY2(
+        copied.st_blocks <= source.st_blocks + 64,
+        qPrintable(
+            QStringLiteral("%1 blocks against %2").arg(copied.st_blocks).arg(source.st_blocks)));
+    QCOMPARE(readFile(path("dst/dense.txt")), Content);
+}
+
+// --- pause, cancel and the job's life ---------------------------------------------------------
+
+void TestEnginePosix::unreadableSourcesAreRecorded_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QStringList>("failures");
+    QTest::addColumn<QStringList>("copied");
+    QTest::newRow("file and folder without permission")
+        << "src" << QStringList{"0 src/closed", "0 src/locked.txt"}
+        << QStringList{"open.txt", "sub/", "sub/inner.txt"};
+    QTest::newRow("root without permission")
+        << "src/closed" << QStringList{"0 src/closed"} << QStringList{};
+    QTest::newRow("missing root") << "src/missing" << QStringList{"0 src/missing"} << QStringList{};
+}
+
+// A source folder that cannot be listed is not an empty one: the job records it and makes no
+// empty folder in its place that would pass for a complete copy.
+void TestEnginePosix::unreadableSourcesAreRecorded()
+{
+    QFETCH(QString, source);
+    QFETCH(QStringList, failures);
+    QFETCH(QStringList, copied);
+    QVERIFY(makeTree(
+        {"src/locked.txt", "src/open.txt", "src/closed/hidden.txt", "src/sub/inner.txt", "dst/"}));
+    QCOMPARE(::chmod(native("src/locked.txt").constData(), 0200), 0);
+    QCOMPARE(::chmod(native("src/closed").constData(), 0), 0);
+    QCOMPARE(::chmod(native("dst").constData(), 0777), 0);
+
+    const Outcome outcome = runRunner(AsNobody, {path(source), path("dst/copy")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, failures);
+    if (copied.isEmpty())
+        QVERIFY2(!QFileInfo::exists(path("dst/copy")), "no empty copy of an unreadable root");
+    else
+        QCOMPARE(treeOf(path("dst/copy")), copied);
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::failedWritesKeepTheOldDestination_data()
+{
+    QTest::addColumn<QStringList>("wrapper");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("fullDisk");
+    // Past the limit a write comes back short, then fails; the process must not be killed.
+    QTest::newRow("file-size limit, small file") << limitFileSize(20000) << qint64(30000) << false;
+    QTest::newRow("file-size limit, large file")
+        << limitFileSize(300000) << qint64(3 << 20) << false;
+    QTest::newRow("failed close") << injectFault("posix/io/oc/close") << qint64(100) << false;
+    QTest::newRow("full disk") << QStringList() << qint64(3 << 20) << true;
+}
+
+void TestEnginePosix::failedWritesKeepTheOldDestination()
+{
+    QFETCH(QStringList, wrapper);
+    QFETCH(qint64, size);
+    QFETCH(bool, fullDisk);
+    SKIP_INJECTED_FAULTS(wrapper);
+    if (fullDisk && !mount({"-t", "tmpfs", "-o", "size=1m", "tmpfs"}, path("dst")))
+        QSKIP("needs root to mount a small tmpfs as a full disk");
+    QVERIFY(makeBig("src/big.bin", size));
+    QVERIFY(writeFile(path("dst/big.bin"), "old"));
+
+    const Outcome outcome = runRunner(wrapper, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList{"3 src/big.bin"});
+    QCOMPARE(outcome.filesDone, 1u);
+    QCOMPARE(readFile(path("dst/big.bin")), QByteArray("old"));
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::sourceReadError()
+{
+    // The kernel copies a small file within one kind of file system without read(); a source
+    // on a file system of another kind makes the engine read, where the fault is injected.
+    SKIP_INJECTED_FAULTS(injectFault({}));
+    if (!mount({"-t", "tmpfs", "-o", "size=1m", "tmpfs"}, path("src")))
+        QSKIP("needs root to mount a tmpfs for the source");
+    QVERIFY(makeTree({"src/a.txt", "src/b.txt"}));
+    QVERIFY(writeFile(path("dst/a.txt"), "old"));
+    const Outcome outcome = runRunner(injectFault("posix/io/rw/pread"), {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, (QStringList{"2 src/a.txt", "2 src/b.txt"}));
+    QCOMPARE(outcome.filesDone, 2u);
+    QCOMPARE(readFile(path("dst/a.txt")), QByteArray("old"));
+    QVERIFY(!QFileInfo::exists(path("dst/b.txt")));
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::targetOpenError()
+{
+    QVERIFY(makeTree({"src/ro/a.txt", "src/b.txt", "dst/ro/"}));
+    QCOMPARE(::chmod(native("dst").constData(), 0777), 0);
+    QCOMPARE(::chmod(native("dst/ro").constData(), 0555), 0);
+
+    const Outcome outcome = runRunner(AsNobody, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList{"1 src/ro/a.txt"});
+    QCOMPARE(outcome.filesDone, 1u);
+    QCOMPARE(readFile(path("dst/b.txt")), QByteArray("src/b.txt"));
+    QCOMPARE(treeOf(path("dst/ro")), QStringList());
+}
+
+// A disk image on a file system too small to hold it: the copy lands in the page cache, and
+// only writing it out to the device fails. The job must not end as a clean success.
+void TestEnginePosix::writeBackFailureIsRecorded()
+{
+    if (!mount({"-t", "tmpfs", "-o", "size=8m", "tmpfs"}, path("backing")))
+        QSKIP("needs root to mount a tmpfs");
+    QVERIFY(run("truncate", {"-s", "128M", path("backing/disk.img")}));
+    QVERIFY(run("mkfs.ext4",
+                {"-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", path("backing/disk.img")}));
+    if (!mount({"-o", "loop", path("backing/disk.img")}, path("disk")))
+        QSKIP("needs a loop device");
+    QVERIFY(makeBig("src/big.bin", 32 << 20));
+
+    const auto processor = job(OverwriteAll, "src", "disk/copy");
+    const Outcome outcome = runJob(*processor);
+    QVERIFY(outcome.ran);
+    QCOMPARE(outcome.failures, QStringList{"3 disk/copy"});
+    const CopyError failure = processor->failures().constFirst();
+    QVERIFY2(!failure.reason().isEmpty(), "the system's reason is kept");
+}
+
+// --- hostile trees ----------------------------------------------------------------------------
+
+void TestEnginePosix::specialFilesAreListed_data()
+{
+    QTest::addColumn<bool>("everything"); // sub-folders and hidden files taken in
+    QTest::newRow("sub-folders and hidden files") << true;
+    QTest::newRow("top level, no hidden files") << false;
+}
+
+// What no copy can hold is listed, never opened: a device or a pipe must not fill the stick or
+// hold the job.
+void TestEnginePosix::specialFilesAreListed()
+{
+    QFETCH(bool, everything);
+    QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt"}));
+    for (const char *pipe : {"src/pipe", "src/sub/pipe", "src/.pipe"})
+        QCOMPARE(::mkfifo(native(pipe).constData(), 0644), 0);
+    if (::mknod(native("src/zero").constData(), S_IFCHR | 0666, makedev(1, 5)) != 0 ||
+        ::mknod(native("src/loop").constData(), S_IFBLK | 0660, makedev(7, 0)) != 0)
+        QSKIP("device nodes need root");
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, native("src/socket").constData(), sizeof address.sun_path);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QCOMPARE(::bind(socket, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ::close(socket);
+    for (const auto &[link, target] :
+         {std::pair{"src/to-zero", "/dev/zero"}, {"src/to-pipe", "pipe"}, {"src/lock", "nowhere"}})
+        QCOMPARE(::symlink(target, native(link).constData()), 0);
+
+    Processor processor(path("src"), path("dst"), OverwriteAll, everything, everything);
+    const Outcome outcome = runJob(processor);
+    QVERIFY2(outcome.ran, "a pipe or a device held the job");
+    QStringList listed{"src/loop: Not a regular file: block device",
+                       "src/lock: Broken link",
+                       "src/pipe: Not a regular file: pipe",
+                       "src/socket: Not a regular file: socket",
+                       "src/to-pipe: Not a regular file: pipe",
+                       "src/to-zero: Not a regular file: character device",
+                       "src/zero: Not a regular file: character device"};
+    if (everything)
+        listed << "src/.pipe: Not a regular file: pipe"
+               << "src/sub/pipe: Not a regular file: pipe";
+    listed.sort();
+    QCOMPARE(notCopied(processor), listed);
+    QCOMPARE(treeOf(path("dst")),
+             everything ? QStringList({"a.txt", "sub/", "sub/b.txt"}) : QStringList({"a.txt"}));
+    QCOMPARE(outcome.filesTotal, everything ? 2u : 1u);
+    QCOMPARE(outcome.filesDone, outcome.filesTotal);
+
+    const auto retry = job();
+    retry->setRetryFiles(processor.failures());
+    QVERIFY(runJob(*retry).ran);
+    QCOMPARE(notCopied(*retry), listed);
+}
+
+// A crash while a copy replaces a file leaves the old file, and nothing under any other name.
+void TestEnginePosix::killedWhileReplacing()
+{
+    QVERIFY(makeBig("src/big.bin", 256 << 20));
+    QVERIFY(writeFile(path("dst/big.bin"), "old"));
+    QProcess runner;
+    runner.start(QStringLiteral(ENGINE_RUNNER), {path("src"), path("dst")});
+    QVERIFY(runner.waitForStarted());
+    // Killed once the copy it writes holds data.
+    const QString descriptors = QStringLiteral("/proc/%1/fd").arg(runner.processId());
+    const QString into = QFileInfo(path("dst")).canonicalFilePath() + u'/';
+    QVERIFY2(spinUntil([&] {
+                 const QFileInfoList open =
+                     QDir(descriptors).entryInfoList(QDir::Files | QDir::System);
+                 return runner.state() != QProcess::Running ||
+                        std::any_of(open.cbegin(), open.cend(), [&](const QFileInfo &fd) {
+                            return fd.symLinkTarget().startsWith(into) && fd.size() > 0;
+                        });
+             }),
+             "the copy never started");
+    QCOMPARE(runner.state(), QProcess::Running);
+    runner.kill();
+    QVERIFY(runner.waitForFinished());
+    QCOMPARE(treeOf(path("dst")), QStringList{"big.bin"});
+    QCOMPARE(readFile(path("dst/big.bin")), QByteArray("old"));
+}
+
+void TestEnginePosix::linksAreFollowedOnce_data()
+{
+    QTest::addColumn<QStringList>("links");  // "link -> target", relative to the test folder
+    QTest::addColumn<QStringList>("copied"); // each source file once, whatever name it got
+    QTest::addColumn<QStringList>("listed"); // the links not followed, and why
+    const QStringList tree{"src/a/b/deep.txt", "src/a/inner.txt", "src/top.txt"};
+    QTest::newRow("back up the tree")
+        << QStringList{"src/a/b/up -> src", "src/a/self -> src/a"} << tree << QStringList();
+    QTest::newRow("to a folder of the tree")
+        << QStringList{"src/alias -> src/a/b"} << tree << QStringList();
+    // Wine's z: leads to /, a home folder's "up" to what holds it: their files are not the job's.
+    const QString holdsSource = ": Link to a folder that holds the source: not followed";
+    QTest::newRow("to what holds the source")
+        << QStringList{"src/wine/dosdevices/z: -> /", "src/a/up -> src/..", "src/here -> ."} << tree
+        << QStringList{"src/a/up" + holdsSource, "src/here" + holdsSource,
+                       "src/wine/dosdevices/z:" + holdsSource};
+    QTest::newRow("to what holds the destination, and into it")
+        << QStringList{"src/stick -> dst", "src/a/copy -> dst/copy", "src/a/b/l -> dst/copy/old"}
+        << tree
+        << QStringList{"src/a/b/l: Link into the destination: not followed",
+                       "src/a/copy: Link into the destination: not followed",
+                       "src/stick: Link to a folder that holds the destination: not followed"};
+    QTest::newRow("outside, twice") << QStringList{"src/x -> out/f1", "src/y -> out/f1"}
+                                    << tree + QStringList{"out/f1/file.txt"} << QStringList();
+    // Eight folders that each link to all others: every path through them would be a copy.
+    QStringList farm;
+    QStringList farmCopy = tree;
+    for (int i = 1; i <= 8; ++i) {
+        farm.append(QStringLiteral("src/f%1 -> out/f%1").arg(i));
+        farmCopy.append(QStringLiteral("out/f%1/file.txt").arg(i));
+        for (int j = 1; j <= 8; ++j) {
+            if (i != j)
+                farm.append(QStringLiteral("out/f%1/l%2 -> out/f%2").arg(i).arg(j));
+        }
+    }
+    QTest::newRow("link farm") << farm << farmCopy << QStringList();
+}
+
+void TestEnginePosix::linksAreFollowedOnce()
+{
+    QFETCH(QStringList, links);
+    QFETCH(QStringList, copied);
+    QFETCH(QStringList, listed);
+    QVERIFY(makeTree({"src/top.txt", "src/a/inner.txt", "src/a/b/deep.txt", "dst/copy/old/"}));
+    for (int i = 1; i <= 8; ++i)
+        QVERIFY(makeTree({QStringLiteral("out/f%1/file.txt").arg(i)}));
+    for (const QString &link : links) {
+        const QStringList parts = link.split(" -> ");
+        QVERIFY(QDir().mkpath(QFileInfo(path(parts[0])).path()));
+        QVERIFY(QFile::link(parts[1] == "/" ? parts[1] : path(parts[1]), path(parts[0])));
+    }
+
+    const auto processor = job(OverwriteAll, "src", "dst/copy");
+    const Outcome outcome = runJob(*processor);
+    QVERIFY2(outcome.ran, "the walk must end");
+    QCOMPARE(notCopied(*processor), listed);
+    // Files carry their source path: the copy holds each source file exactly once.
+    QStringList found;
+    for (const QString &entry : treeOf(path("dst/copy"))) {
+        if (!entry.endsWith(u'/'))
+            found.append(QString::fromUtf8(readFile(path("dst/copy/" + entry))));
+    }
+    found.sort();
+    copied.sort();
+    QCOMPARE(found, copied);
+    for (const char *file : {"a/b/deep.txt", "a/inner.txt", "top.txt"})
+        QVERIFY2(QFileInfo::exists(path("dst/copy/") + QLatin1String(file)),
+                 "folders keep their names");
+    QCOMPARE(outcome.filesDone, outcome.filesTotal);
+
+    // A retry of what was listed follows none of it either.
+    const auto retry = job(OverwriteAll, "src", "dst/copy");
+    retry->setRetryFiles(processor->failures());
+    runJob(*retry);
+    QCOMPARE(notCopied(*retry), listed);
+}
+
+// What the job did not make itself it does not enter through a link, and what it entered stays
+// the folder it entered, whatever is put in its place meanwhile.
+void TestEnginePosix::destinationLinksAreNotFollowed()
+{
+    QVERIFY(makeTree({"src/linked/a.txt", "src/swapped/z.txt", "outside/"}));
+    QVERIFY(makeBig("src/swapped/big.bin", 32 << 20));
+    QVERIFY(QDir().mkpath(path("dst")));
+    QVERIFY(QFile::link(path("outside"), path("dst/linked")));
+
+    const auto processor = job();
+    QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
+    QVERIFY(QDir().rename(path("dst/swapped"), path("moved")));
+    QVERIFY(QFile::link(path("outside"), path("dst/swapped")));
+    processor->resume();
+    const Outcome outcome = runJob(*processor);
+
+    QCOMPARE(outcome.failures, QStringList{"1 src/linked/a.txt"});
+    QCOMPARE(treeOf(path("outside")), QStringList());
+    QVERIFY2(sameContent(path("src/swapped/big.bin"), path("moved/big.bin")),
+             "the folder entered keeps its files");
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEnginePosix::deepTrees_data()
+{
+    QTest::addColumn<int>("descriptors"); // 0: the usual limit
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("usual limit") << 0 << true;
+    QTest::newRow("16 descriptors") << 16 << true;
+    QTest::newRow("9 descriptors") << 9 << false;
+}
+
+// A tree whose deepest path is far longer than the system takes in one call is copied whole,
+// and with too few descriptors, whatever is missing is recorded.
+void TestEnginePosix::deepTrees()
+{
+    QFETCH(int, descriptors);
+    QFETCH(bool, complete);
+    // Made one level at a time relative to the last, as no path this long can be used whole.
+    const QByteArray level(100, 'd');
+    QVERIFY(QDir().mkpath(path("src")));
+    int fd = ::open(native("src").constData(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 65; ++depth) {
+        QVERIFY(writeFile(QStringLiteral("/proc/self/fd/%1/f%2").arg(fd).arg(depth), "x"));
+        QCOMPARE(::mkdirat(fd, level.constData(), 0755), 0);
+        const int next = ::openat(fd, level.constData(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    QVERIFY(writeFile(QStringLiteral("/proc/self/fd/%1/leaf.txt").arg(fd), Content));
+    ::close(fd);
+    QVERIFY(path("src").size() + 65 * (level.size() + 1) > 6000);
+
+    const QStringList wrapper =
+        descriptors ? QStringList{"prlimit", QStringLiteral("--nofile=%1").arg(descriptors)}
+                    : QStringList();
+    const Outcome outcome = runRunner(wrapper, {path("src"), path("dst")});
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.filesTotal, 66u);
+    if (complete) {
+        QCOMPARE(outcome.failures, QStringList());
+        QCOMPARE(outcome.filesDone, 66u);
+        // diff and QDir stop at the path limit; find walks relative to each folder.
+        QString source;
+        QString copy;
+        QVERIFY(run("find", {path("src"), "-type", "f", "-printf", "%s %P\\n"}, &source));
+        QVERIFY(run("find", {path("dst"), "-type", "f", "-printf", "%s %P\\n"}, &copy));
+        QCOMPARE(copy, source);
+        QVERIFY(source.contains(QStringLiteral("%1 ").arg(Content.size()) + level + "/"));
+    } else {
+        QVERIFY2(outcome.filesDone < 66 && !outcome.failures.isEmpty(),
+                 "what could not be copied is recorded");
+    }
+}
+
+void TestEnginePosix::caseBlindDestination_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("all") << int(OverwriteAll);
+    QTest::newRow("none") << int(OverwriteNone);
+}
+
+// On a disk that ignores letter case, two source names that fold into one land on one name: the
+// second must fail, never replace the first or pass as already there.
+void TestEnginePosix::caseBlindDestination()
+{
+    QFETCH(int, mode);
+    MOUNT_STICK();
+    const QStringList sources{"src/A.txt", "src/Sub/x.txt", "src/a.txt", "src/sub/x.txt",
+                              "src/sub/y.txt"};
+    QVERIFY(makeTree(sources));
+
+    const Outcome outcome = runJob(*job(OverwriteMode(mode), "src", "stick/dst"));
+    QCOMPARE(outcome.filesTotal, 5u);
+    // Whichever name came first, the copy holds its content whole, and every other is recorded.
+    QStringList accounted;
+    for (const QString &file : treeOf(path("stick/dst"))) {
+        if (file.endsWith(u'/'))
+            continue;
+        QCOMPARE(readFile(path("stick/dst/" + file)), ("src/" + file).toUtf8());
+        accounted.append("src/" + file);
+    }
+    QVERIFY2(accounted.size() >= 2, qPrintable(accounted.join(u' ')));
+    for (const QString &failure : outcome.failures) {
+        QVERIFY2(failure.startsWith("1 "), qPrintable(failure));
+        accounted.append(failure.mid(2));
+    }
+    accounted.sort();
+    QCOMPARE(accounted, sources);
+}
+
+// Where there are no unnamed files the copy bears its temporary name from the first byte;
+// whatever already bears the next one is refused, never opened.
+void TestEnginePosix::takenTemporaryName()
+{
+    MOUNT_STICK();
+    QVERIFY(makeBig("src/a/big.bin", 32 << 20));
+    QVERIFY(writeFile(path("src/next.txt"), Content));
+    QVERIFY(writeFile(path("stick/dst/a/big.bin"), "old"));
+    QVERIFY(writeFile(path("stick/dst/next.txt"), "old"));
+
+    const auto processor = job(OverwriteAll, "src", "stick/dst");
+    QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
+    const QStringList temporaries = TestFiles::strayTemporaries(path("stick/dst"));
+    QCOMPARE(temporaries.size(), 1);
+    const QString prefix = QFileInfo(temporaries.first()).fileName().left(37);
+    QVERIFY(QDir().mkpath(path("stick/dst/" + prefix + "next.txt")));
+    processor->resume();
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.failures, QStringList{"1 src/next.txt"});
+    QCOMPARE(readFile(path("stick/dst/next.txt")), QByteArray("old"));
+    QVERIFY(sameContent(path("src/a/big.bin"), path("stick/dst/a/big.bin")));
+}
+
+// A failed file whose name is not valid text keeps its exact name, so its retry reaches it.
+void TestEnginePosix::retryReachesNamesThatAreNotText()
+{
+    const QByteArray source = native("src/") + "caf\xe9.txt"; // Latin-1, not UTF-8
+    const QByteArray target = native("dst/") + "caf\xe9.txt";
+    QVERIFY(QDir().mkpath(path("src")) && QDir().mkpath(path("dst")));
+    const int fd = ::open(source.constData(), O_WRONLY | O_CREAT, 0644);
+    QVERIFY(fd >= 0 && ::write(fd, Content.constData(), size_t(Content.size())) == Content.size());
+    ::close(fd);
+    // A folder where the file should go: the copy fails, and its text name is lossy.
+    QCOMPARE(::mkdir(target.constData(), 0755), 0);
+    const auto first = job();
+    runJob(*first);
+    const QList<CopyError> failures = first->failures();
+    QCOMPARE(failures.size(), 1);
+    QCOMPARE(failures.first().nativeFile(), source);
+
+    QCOMPARE(::rmdir(target.constData()), 0);
+    const auto retry = job();
+    retry->setRetryFiles(failures);
+    QCOMPARE(runJob(*retry).failures, QStringList());
+    struct stat st;
+    QCOMPARE(::stat(target.constData(), &st), 0);
+    QCOMPARE(qint64(st.st_size), qint64(Content.size()));
+}
+
+// --- verified on the device --------------------------------------------------------------------
+
+void TestEnginePosix::verifiedCopiesListNothing_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::newRow("tmpfs") << "tmpfs";
+    QTest::newRow("ext4") << "ext4";
+    QTest::newRow("exFAT") << "exFAT";
+}
+
+// Empty, sparse, small, large and nested files read back as they were read.
+void TestEnginePosix::verifiedCopiesListNothing()
+{
+    QFETCH(QString, disk);
+    if (disk == "exFAT")
+        MOUNT_STICK_AT("disk");
+    else if (disk == "ext4" ? !mountExt4("disk", "disk.img")
+                            : !mount({"-t", "tmpfs", "-o", "size=64m", "tmpfs"}, path("disk")))
+        QSKIP("the kernel offers no loop device or mount here");
+    QVERIFY(makeTree({"src/empty.txt", "src/sub/deeper/note.txt"}));
+    QVERIFY(QFile::resize(path("src/empty.txt"), 0));
+    QVERIFY(makeBig("src/big.bin", 20 << 20) && makeBig("src/sub/mid.bin", 1 << 20));
+    {
+        QFile sparse(path("src/sparse.img"));
+        QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.seek(4 << 20) &&
+                sparse.write(randomBytes(5000)) == 5000 && sparse.resize(9 << 20));
+    }
+
+    const auto processor = verifyingJob("disk/copy");
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(processor->filesVerified(), 5u);
+    QCOMPARE(processor->filesToVerify(), 5u);
+    QCOMPARE(processor->bytesVerified(), outcome.bytesTotal);
+    QVERIFY(run("diff", {"-r", path("src"), path("disk/copy")}));
+}
+
+void TestEnginePosix::verifyReadsTheDevice_data()
+{
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("a block changed behind the file system") << false;
+    QTest::newRow("cancelled while verifying") << true;
+}
+
+// After the flush the copy's pages are dropped: what the verify phase reads is what the device
+// holds, here a block of the image changed behind the file system's back. A cancel leaves the
+// copies in place.
+void TestEnginePosix::verifyReadsTheDevice()
+{
+    QFETCH(bool, cancel);
+    if (!mountExt4("disk", "disk.img"))
+        QSKIP("the kernel offers no loop device here");
+    QVERIFY(makeBig("src/big.bin", 32 << 20) && makeTree({"src/small.txt"}));
+    const auto processor = verifyingJob("disk/copy");
+    processor->start();
+    QVERIFY2(spinUntil([&] {
+                 return processor->isFinished() ||
+                        (processor->isVerifying() && processor->currentFile() == "big.bin" &&
+                         processor->currentFileDone() > 0);
+             }),
+             "the verify phase never began");
+    processor->pause();
+    QVERIFY(!processor->isFinished());
+    if (cancel) {
+        processor->cancel();
+    } else {
+        // The copy's last block, as the file system placed it in the image.
+        QString extents;
+        QVERIFY(run("filefrag", {"-e", "-b4096", path("disk/copy/big.bin")}, &extents));
+        static const QRegularExpression extent(R"(\d+:\s+\d+\.\.\s*\d+:\s+\d+\.\.\s*(\d+):)");
+        qint64 lastBlock = -1;
+        for (auto match = extent.globalMatch(extents); match.hasNext();)
+            lastBlock = match.next().captured(1).toLongLong();
+        QFile image(path("disk.img"));
+        QVERIFY(lastBlock > 0 && image.open(QIODevice::ReadWrite) && image.seek(lastBlock * 4096) &&
+                image.write(randomBytes(4096)) == 4096);
+        image.close();
+        processor->resume();
+    }
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.failures, cancel ? QStringList() : QStringList{"3 src/big.bin"});
+    if (!cancel)
+        QCOMPARE(processor->failures().constFirst().reason(),
+                 "The copy on the device differs from the source");
+    QVERIFY(processor->filesVerified() < processor->filesToVerify());
+    QCOMPARE(treeOf(path("disk/copy")), QStringList({"big.bin", "small.txt"}));
+    QCOMPARE(readFile(path("disk/copy/small.txt")), QByteArray("src/small.txt"));
+}
+
+void TestEnginePosix::lyingDeviceIsCaught_data()
+{
+    QTest::addColumn<bool>("verify");
+    QTest::newRow("verify copies") << true;
+    QTest::newRow("without verifying") << false;
+}
+
+// A device that keeps only the first MiB of every file, like a counterfeit stick: without the
+// verify phase the job ends complete, with it every file past that point is listed.
+void TestEnginePosix::lyingDeviceIsCaught()
+{
+    QFETCH(bool, verify);
+    TRASKO_REQUIRE(run("/usr/bin/python3", {"-c", "import fusepy"}), "python3-fusepy");
+    QVERIFY(QDir().mkpath(path("backing")) && QDir().mkpath(path("lying")));
+    QProcess device;
+    device.start("/usr/bin/python3", {QFINDTESTDATA("lyingfs.py"), path("backing"), path("lying"),
+                                      QString::number(1 << 20)});
+    const auto mounted = [this] {
+        return readFile("/proc/self/mountinfo").contains(native("lying"));
+    };
+    if (!device.waitForStarted() || !spinUntil(mounted, 10000))
+        QSKIP("the kernel offers no FUSE here");
+    Cleanup unmount;
+    unmount.add([this, &device] {
+        run("umount", {path("lying")});
+        device.waitForFinished();
+    });
+    QVERIFY(makeBig("src/first.bin", 1 << 20) && makeBig("src/past.bin", 3 << 20) &&
+            makeBig("src/sub/past.bin", (1 << 20) + 1) && makeTree({"src/sub/small.txt"}));
+
+    auto processor = job(OverwriteAll, "src", "lying/copy");
+    if (verify)
+        processor->setVerification(Processor::Verification::ReadBack);
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(outcome.filesDone, 4u);
+    QCOMPARE(outcome.failures,
+             verify ? QStringList({"3 src/past.bin", "3 src/sub/past.bin"}) : QStringList());
+    QCOMPARE(processor->filesVerified(), verify ? 2u : 0u);
+}
+
+QTEST_GUILESS_MAIN(TestEnginePosix)
+#include "tst_engine_posix.moc"
