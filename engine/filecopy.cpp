@@ -35,8 +35,14 @@ private:
     // True when the whole file went through, neither failed nor cancelled.
     bool moveBytes(Transfer &transfer);
     void finish(Transfer &transfer, const Status &target);
-    void place(Transfer &transfer, const Status &target);
+    void place(Transfer &transfer, const Status &judged);
+    bool stillToBeReplaced(Status *target);
+    void placed(const Transfer &transfer);
     void fail(CopyErrorCode code, const QString &reason);
+
+    // Looks at what bears the name before placing the copy, and attempts to place it.
+    static constexpr int MaxLooks = 3;
+    int m_retakes = 0;
 
     Job &m_job;
     Processor &m_p;
@@ -170,10 +176,15 @@ void Processor::Job::FileCopy::finish(Transfer &transfer, const Status &target)
     }
 }
 
-// Something may have taken the name while the file was copied: the rules then decide again, so
-// that "no files" never replaces it.
-void Processor::Job::FileCopy::place(Transfer &transfer, const Status &target)
+// What bears the name may have changed while the file was copied, or something may have taken
+// a free name meanwhile: the rules then decide again, against what is there now, so that "no
+// files" never replaces a newcomer and "older files" never a destination saved again meanwhile.
+void Processor::Job::FileCopy::place(Transfer &transfer, const Status &judged)
 {
+    // A name found free needs no second look: the placing itself refuses to take it.
+    Status target = judged;
+    if (target.exists && !stillToBeReplaced(&target))
+        return;
     // A folder bears the name, say, or (on Windows) a read-only file, which cannot be deleted.
     if (target.exists && !target.replaceable) {
         fail(TargetRemoveError,
@@ -183,15 +194,13 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &target)
     int error = 0;
     switch (transfer.place(m_name, target.exists ? Existing::Replace : Existing::Keep, &error)) {
     case Transfer::Placed::Done:
-        m_job.wroteAnything = true;
-        m_p.m_filesCopied.fetch_add(1);
-        m_frame.written.note(m_frame.target, m_name);
-        if (m_p.m_verification == Verification::ReadBack)
-            m_job.noteCopied(m_frame, m_name, transfer.size(), transfer.digest(), m_listed);
+        placed(transfer);
         return;
     case Transfer::Placed::NameTaken: {
         const Status newcomer = m_frame.target.status(m_name, Links::Stay);
-        if (!newcomer.exists || judge(newcomer) == Verdict::Copy)
+        if (++m_retakes == MaxLooks)
+            fail(TargetOpenError, CopyRules::systemReason(EEXIST));
+        else if (!newcomer.exists || judge(newcomer) == Verdict::Copy)
             place(transfer, newcomer);
         return;
     }
@@ -202,6 +211,32 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &target)
         fail(TargetReplaceError, CopyRules::systemReason(error));
         return;
     }
+}
+
+// False when the rules now keep what bears the name, or it failed; *target is then what was
+// judged last.
+bool Processor::Job::FileCopy::stillToBeReplaced(Status *target)
+{
+    for (int look = 0; look < MaxLooks; ++look) {
+        const Status now = m_frame.target.status(m_name, Links::Stay);
+        if (now.sameAs(*target) || !now.exists) {
+            *target = now;
+            return true;
+        }
+        if (judge(now) != Verdict::Copy)
+            return false;
+        *target = now;
+    }
+    return true;
+}
+
+void Processor::Job::FileCopy::placed(const Transfer &transfer)
+{
+    m_job.wroteAnything = true;
+    m_p.m_filesCopied.fetch_add(1);
+    m_frame.written.note(m_frame.target, m_name);
+    if (m_p.m_verification == Verification::ReadBack)
+        m_job.noteCopied(m_frame, m_name, transfer.size(), transfer.digest(), m_listed);
 }
 
 void Processor::Job::FileCopy::fail(CopyErrorCode code, const QString &reason)

@@ -36,6 +36,7 @@ struct Processor::Job
 
     // The walk: the scan and the copy go through the same folders in the same order.
     void walk(Phase phase);
+    void walkStack(Phase phase);
     bool openRoot(Phase phase);
     bool enterFolder(Frame &frame, Phase phase);
     void descend(Phase phase);
@@ -52,6 +53,7 @@ struct Processor::Job
     void retryFile(const Path &listed, Phase phase);
     bool openRetryFolders(const QList<Path> &folders, Phase phase);
     bool openRetrySource(const QList<Path> &folders, Phase phase);
+    void retryFolder(const Path &listed, const Path &name, bool isLink, Phase phase);
 
     // One file (filecopy.cpp).
     void scanFile(const Frame &frame, const Path &name);

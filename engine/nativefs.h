@@ -97,10 +97,18 @@ struct Status
     bool exists = false;
     // What bears the name is a plain file or a link, so a rename can put a file there.
     bool replaceable = false;
+    // Asked without following links: the name is a link, and the rest describes its target.
+    bool isLink = false;
     qint64 size = 0;
     qint64 modifiedNs = 0;
 
     bool isFile() const { return kind == EntryKind::File; }
+    // The same thing, as far as a look can tell: nothing changed it in between.
+    bool sameAs(const Status &other) const
+    {
+        return exists == other.exists && kind == other.kind && size == other.size &&
+               modifiedNs == other.modifiedNs;
+    }
 };
 
 // Entries of one folder, in the order the file system gives them: sub-folders, plain files, and

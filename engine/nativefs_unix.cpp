@@ -196,6 +196,7 @@ Status Folder::status(const Path &name, Links links) const
         status = statusOf(st);
     status.exists = true;
     status.replaceable = true;
+    status.isLink = true;
     return status;
 }
 
@@ -281,19 +282,25 @@ bool FolderReader::State::classify(const char *name, unsigned char type, Listing
     bool mayBeLink = type == DT_LNK;
     int reason = 0;
     struct stat st;
+    // An entry the system will not describe is listed with its reason, never dropped; only
+    // one gone since the listing is.
     if (kind == EntryKind::Unknown && !mayBeLink) {
         // The file system does not say: ask, without following a link.
-        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return false;
-        mayBeLink = S_ISLNK(st.st_mode);
-        kind = kindOf(st.st_mode);
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                return false;
+            reason = errno;
+        } else {
+            mayBeLink = S_ISLNK(st.st_mode);
+            kind = kindOf(st.st_mode);
+        }
     }
     if (mayBeLink) {
         if (::fstatat(fd, name, &st, 0) == 0) {
             kind = kindOf(st.st_mode);
         } else if (leadsNowhere(errno)) {
             // Gone, or a link to nothing: only the link itself tells them apart.
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
                 return false;
             kind = EntryKind::BrokenLink;
         } else {
@@ -434,7 +441,15 @@ struct Transfer::Files
     bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
     Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,
                                   int *error);
-    Transfer::Placed giveName(TransferContext::State &context, const char *name, int *error);
+    Transfer::Result sourceUnchanged(int *error) const;
+    enum class Naming
+    {
+        // The copy takes the temporary name, on its way to replace the destination.
+        Temporary,
+        Final
+    };
+    Transfer::Placed giveName(TransferContext::State &context, Naming naming, const char *name,
+                              int *error);
     Transfer::Placed renameKeeping(TransferContext::State &context, const char *name, int *error);
 };
 
@@ -689,17 +704,8 @@ bool Transfer::Files::drain(TransferContext::State &context, Drain how, int *err
 Transfer::Result Transfer::finish(int *error)
 {
     Files &f = *m_files;
-    struct stat now;
-    if (::fstat(f.source, &now) != 0) {
-        *error = errno;
-        return Result::ReadFailed;
-    }
-    const auto same = [](const timespec &a, const timespec &b) {
-        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-    };
-    if (now.st_size != f.opened.st_size || !same(now.st_mtim, f.opened.st_mtim) ||
-        !same(now.st_ctim, f.opened.st_ctim))
-        return Result::SourceChanged;
+    // The pipe holds the source's own pages, not copies of them: the source is compared with
+    // what it was only once the last of them is written out.
     if (!f.drain(*m_context.m_state, Files::Drain::All, error))
         return Result::WriteFailed;
     // A hole at the end is not written: the size makes it.
@@ -707,6 +713,9 @@ Transfer::Result Transfer::finish(int *error)
         *error = errno;
         return Result::WriteFailed;
     }
+    const Result source = f.sourceUnchanged(error);
+    if (source != Result::Ok)
+        return source;
     ::close(f.source);
     f.source = -1;
     // A full disk may only show when a named copy is closed; an unnamed one needs its
@@ -720,6 +729,22 @@ Transfer::Result Transfer::finish(int *error)
     return Result::Ok;
 }
 
+Transfer::Result Transfer::Files::sourceUnchanged(int *error) const
+{
+    struct stat now;
+    if (::fstat(source, &now) != 0) {
+        *error = errno;
+        return Result::ReadFailed;
+    }
+    const auto same = [](const timespec &a, const timespec &b) {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    };
+    return now.st_size == opened.st_size && same(now.st_mtim, opened.st_mtim) &&
+                   same(now.st_ctim, opened.st_ctim)
+               ? Result::Ok
+               : Result::SourceChanged;
+}
+
 Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error)
 {
     Files &f = *m_files;
@@ -728,7 +753,9 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
     if (f.unnamed) {
         // A replace goes through the temporary name: a link cannot take a name that is taken.
         const Placed named =
-            f.giveName(context, replace ? f.temporaryName.constData() : name.constData(), error);
+            replace
+                ? f.giveName(context, Files::Naming::Temporary, f.temporaryName.constData(), error)
+                : f.giveName(context, Files::Naming::Final, name.constData(), error);
         if (named != Placed::Done || !replace)
             return named == Placed::NameTaken && replace ? Placed::Failed : named;
     }
@@ -744,8 +771,8 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
 }
 
 // Links the unnamed copy in under name, then closes it: a full disk may only show then.
-Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, const char *name,
-                                           int *error)
+Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, Naming naming,
+                                           const char *name, int *error)
 {
     int linked = -1;
     if (context.emptyPathLink) {
@@ -766,7 +793,7 @@ Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, cons
     const int fd = temporary;
     temporary = -1;
     unnamed = false;
-    named = name == temporaryName.constData();
+    named = naming == Naming::Temporary;
     if (!closeDescriptor(fd, error)) {
         ::unlinkat(targetFolder, name, 0);
         named = false;
@@ -797,8 +824,8 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
     if (context.hardLinks) {
         // A second name, then the temporary one dropped: never replaces anything.
         if (::linkat(targetFolder, from, targetFolder, name, 0) == 0) {
-            ::unlinkat(targetFolder, from, 0);
-            named = false;
+            // Should the temporary name stay, the destructor tries once more to drop it.
+            named = ::unlinkat(targetFolder, from, 0) != 0;
             return Placed::Done;
         }
         if (errno == EEXIST)

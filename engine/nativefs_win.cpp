@@ -282,6 +282,7 @@ Status Folder::status(const Path &name, Links links) const
     // A link may be replaced whatever it leads to; its target's times and size still decide.
     status.exists = true;
     status.replaceable = true;
+    status.isLink = true;
     return status;
 }
 

@@ -343,8 +343,13 @@ void Processor::Job::walk(Phase phase)
     if (cancelled() || samePath)
         return;
     p.waitWhilePaused();
-    if (!openRoot(phase))
-        return;
+    if (openRoot(phase))
+        walkStack(phase);
+}
+
+// Down the folders from the one in hand, each one's sub-folders before its files.
+void Processor::Job::walkStack(Phase phase)
+{
     while (!stack.empty() && !cancelled()) {
         Frame &frame = stack.top();
         if (frame.hasFoldersLeft()) {
@@ -391,10 +396,12 @@ void Processor::Job::descend(Phase phase)
     Frame child;
     child.name = parent.folders.name(item);
     child.sourceByLink = item.mayBeLink;
+    // A folder listed as one is entered as one: a link put in its place since is not followed.
+    const Links links = item.mayBeLink ? Links::Follow : Links::Stay;
     int error = 0;
-    child.source = parent.source.openChild(child.name, Links::Follow, &error);
+    child.source = parent.source.openChild(child.name, links, &error);
     if (!child.source.isOpen() && stack.relieve(1))
-        child.source = stack.top().source.openChild(child.name, Links::Follow, &error);
+        child.source = stack.top().source.openChild(child.name, links, &error);
     if (!child.source.isOpen()) {
         if (phase == Phase::Copy)
             addFailure(NativeFs::join(stack.path(), child.name), SourceOpenError,
@@ -579,6 +586,11 @@ void Processor::Job::walkRetryFiles(Phase phase)
 
 void Processor::Job::retryFile(const Path &listed, Phase phase)
 {
+    // The source root's own record (it could not be read): the whole tree again.
+    if (listed == sourceRoot) {
+        walk(phase);
+        return;
+    }
     QList<Path> folders;
     if (!PathCheck::namesBelow(sourceRoot, listed, &folders)) {
         if (phase == Phase::Copy)
@@ -599,9 +611,13 @@ void Processor::Job::retryFile(const Path &listed, Phase phase)
         target = NativeFs::join(target, folder);
     if (NativeFs::join(target, name) == listed)
         return; // the same path: nothing to do
-    if (phase == Phase::Scan) {
+    const std::optional<QString> reason = bounds.notAFile(frame.source, name);
+    const NativeFs::Status status = frame.source.status(name, Links::Stay);
+    if (!reason && status.kind == NativeFs::EntryKind::Folder) {
+        retryFolder(listed, name, status.isLink, phase);
+    } else if (phase == Phase::Scan) {
         scanFile(frame, name);
-    } else if (const std::optional<QString> reason = bounds.notAFile(frame.source, name)) {
+    } else if (reason) {
         addFailure(listed, SourceOpenError, *reason);
     } else if (frame.targetState != TargetState::Open) {
         addFailure(listed, TargetOpenError, frame.unreachableReason);
@@ -613,6 +629,8 @@ void Processor::Job::retryFile(const Path &listed, Phase phase)
     }
 }
 
+// The folders of a retried file, on both sides, made below the target root as the walk makes
+// them.
 bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase)
 {
     retryFolders = folders;
@@ -621,29 +639,36 @@ bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase)
     retrySourceFailure.reset();
     if (!openRetrySource(folders, phase))
         return false;
-
-    Frame &frame = retryFrame;
-    int error = 0;
-    const auto unreachable = [&frame, phase](int reason) {
-        frame.makeUnreachable(CopyRules::systemReason(reason));
-        if (phase != Phase::Copy)
-            frame.targetState = TargetState::Absent;
-        return false;
-    };
-    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error))
-        return unreachable(error);
-    frame.target = Folder::open(targetRoot, &error);
+    Frame down;
+    openRootTarget(down, phase);
     for (const Path &name : folders) {
-        if (!frame.target.isOpen())
+        if (down.targetState != TargetState::Open)
             break;
-        if (phase == Phase::Copy && frame.target.makeFolder(name, &error))
-            wroteAnything = true;
-        frame.target = frame.target.openChild(name, Links::Stay, &error);
+        Frame child;
+        child.name = name;
+        openChildTarget(child, down, phase);
+        down = std::move(child);
     }
-    if (!frame.target.isOpen())
-        return unreachable(error);
-    adoptTarget(frame, phase);
+    Frame &frame = retryFrame;
+    frame.target = std::move(down.target);
+    frame.targetId = down.targetId;
+    frame.targetState = down.targetState;
+    frame.unreachableReason = down.unreachableReason;
+    frame.targetNew = down.targetNew;
     return frame.targetState == TargetState::Open;
+}
+
+// A folder on the list (one that could not be read before, say) is copied as the walk copies
+// one, below the folders of the retry.
+void Processor::Job::retryFolder(const Path &listed, const Path &name, bool isLink, Phase phase)
+{
+    Frame parent = std::move(retryFrame);
+    retryFrameReady = false; // its folders go with the walk
+    parent.sourceId = parent.source.id();
+    parent.filesDone = true;
+    parent.folders.add(NativeFs::EntryKind::Folder, name.constData(), name.size(), isLink);
+    stack.pushRoot(std::move(parent), listed.left(listed.size() - name.size() - 1));
+    walkStack(phase);
 }
 
 // Below the root every folder lies in the tree, unless a link leads out of it.

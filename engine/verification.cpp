@@ -18,11 +18,14 @@ constexpr qint64 VerifyStep = 512 * 1024;
 
 } // namespace
 
+bool VerifyList::inFolder(const NativeFs::FolderId &id) const
+{
+    return !m_folders.empty() && m_folders.back().id == id;
+}
+
 void VerifyList::enter(const NativeFs::FolderId &id, std::vector<Path> names,
                        const Path &sourcePath)
 {
-    if (!m_folders.empty() && m_folders.back().id == id && m_folders.back().names == names)
-        return;
     m_folders.push_back({std::move(names), id, sourcePath, {}});
 }
 
@@ -55,10 +58,12 @@ Path VerifyList::record(const Folder &folder, const File &file) const
 void Processor::Job::noteCopied(const Frame &frame, const Path &name, qint64 size,
                                 const Digest &digest, const Path *listed)
 {
-    verifyList.enter(frame.targetId,
-                     p.m_retryMode ? std::vector<Path>(retryFolders.cbegin(), retryFolders.cend())
-                                   : stack.namesBelowRoot(),
-                     p.m_retryMode ? Path() : stack.path());
+    if (!verifyList.inFolder(frame.targetId))
+        verifyList.enter(frame.targetId,
+                         p.m_retryMode
+                             ? std::vector<Path>(retryFolders.cbegin(), retryFolders.cend())
+                             : stack.namesBelowRoot(),
+                         p.m_retryMode ? Path() : stack.path());
     verifyList.add(name, size, digest, listed);
     p.m_filesToVerify.store(quint32(verifyList.files()));
     p.m_bytesToVerify.store(verifyList.bytes());

@@ -31,7 +31,9 @@ public:
         std::vector<File> files;
     };
 
-    // Files added from now on lie in this folder, unless it is the one in hand already.
+    // Whether the folder in hand is this one.
+    bool inFolder(const NativeFs::FolderId &id) const;
+    // Files added from now on lie in this folder.
     void enter(const NativeFs::FolderId &id, std::vector<NativeFs::Path> names,
                const NativeFs::Path &sourcePath);
     void add(const NativeFs::Path &name, qint64 size, const Digest &digest,

@@ -154,10 +154,14 @@ Outcome EngineTest::runRunner(const QStringList &wrapper, const QStringList &arg
         } else if (const qsizetype eq = line.indexOf(u'='); eq > 0) {
             const quint64 value = line.mid(eq + 1).toULongLong();
             const QString key = line.left(eq);
-            (key == "filesTotal"   ? outcome.filesTotal
-             : key == "filesDone"  ? outcome.filesDone
-             : key == "bytesTotal" ? outcome.bytesTotal
-                                   : outcome.bytesDone) = value;
+            if (key == "filesTotal")
+                outcome.filesTotal = value;
+            else if (key == "filesDone")
+                outcome.filesDone = value;
+            else if (key == "bytesTotal")
+                outcome.bytesTotal = value;
+            else if (key == "bytesDone")
+                outcome.bytesDone = value;
         }
     }
     outcome.failures.sort();

@@ -1,11 +1,14 @@
 #!/usr/bin/python3
 # A file system that lies as a counterfeit USB stick does: it keeps what is written, but once a
 # file has been written and closed, every byte past a given offset reads back as other bytes.
+# Its listings do not say what an entry is, and it will not describe one whose name begins with
+# "eio-", as a failing disk would not.
 # Usage: lyingfs.py BACKING MOUNTPOINT OFFSET
+import errno
 import os
 import sys
 
-from fusepy import FUSE, Operations
+from fusepy import FUSE, FuseOSError, Operations
 
 
 class Lying(Operations):
@@ -19,6 +22,8 @@ class Lying(Operations):
         return os.path.join(self.root, path.lstrip('/'))
 
     def getattr(self, path, fh=None):
+        if os.path.basename(path).startswith('eio-'):
+            raise FuseOSError(errno.EIO)
         st = os.lstat(self._at(path))
         keys = ('st_mode', 'st_nlink', 'st_size', 'st_uid', 'st_gid', 'st_atime', 'st_mtime',
                 'st_ctime', 'st_ino')

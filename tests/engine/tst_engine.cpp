@@ -6,6 +6,7 @@
 #include "tests/support/require.h"
 #include "tests/support/wait.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -396,26 +397,42 @@ void TestEngine::neverWritesIntoItsSource()
 void TestEngine::nameTakenDuringCopy_data()
 {
     QTest::addColumn<int>("mode");
+    // What bears the name when the copy begins ("" for nothing), dated long ago.
+    QTest::addColumn<QByteArray>("before");
     QTest::addColumn<bool>("theirsStays");
-    QTest::newRow("no files") << int(OverwriteNone) << true;
-    QTest::newRow("all files") << int(OverwriteAll) << false;
+    QTest::newRow("no files, a file appears") << int(OverwriteNone) << QByteArray() << true;
+    QTest::newRow("all files, a file appears") << int(OverwriteAll) << QByteArray() << false;
+    QTest::newRow("older files, the old one saved again")
+        << int(OverwriteOlder) << QByteArray("old") << true;
+    QTest::newRow("smaller files, the small one saved again larger")
+        << int(OverwriteSmaller) << QByteArray("old") << true;
+    QTest::newRow("all files, the old one saved again")
+        << int(OverwriteAll) << QByteArray("old") << false;
 }
 
-// A file that appears at the destination name while a long copy of that name runs.
+// The rules decide again against what bears the destination's name when the copy is put in
+// place: a file that appeared, or was saved, while a long copy of that name ran.
 void TestEngine::nameTakenDuringCopy()
 {
     QFETCH(int, mode);
+    QFETCH(QByteArray, before);
     QFETCH(bool, theirsStays);
     QVERIFY(makeBig("src/big.bin", 32 << 20));
     QVERIFY(QDir().mkpath(path("dst")));
+    if (!before.isEmpty())
+        QVERIFY(writeFile(path("dst/big.bin"), before) &&
+                setModified(path("dst/big.bin"), 946684800));
 
     const auto processor = job(OverwriteMode(mode));
     QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
-    QVERIFY(writeFile(path("dst/big.bin"), "theirs"));
+    // Newer and larger than the source.
+    const QByteArray theirs = randomBytes((32 << 20) + 1);
+    QVERIFY(writeFile(path("dst/big.bin"), theirs) &&
+            setModified(path("dst/big.bin"), QDateTime::currentSecsSinceEpoch() + 86400));
     processor->resume();
     QCOMPARE(runJob(*processor).failures, QStringList());
     if (theirsStays)
-        QCOMPARE(readFile(path("dst/big.bin")), QByteArray("theirs"));
+        QVERIFY(readFile(path("dst/big.bin")) == theirs);
     else
         QVERIFY(sameContent(path("src/big.bin"), path("dst/big.bin")));
     QCOMPARE(strayTemporaries(), QStringList());

@@ -102,12 +102,17 @@ private slots:
     void verifyReadsTheDevice();
     void lyingDeviceIsCaught_data();
     void lyingDeviceIsCaught();
+    void entriesTheSystemWillNotDescribe();
 
 private:
     // Empty once mounted; otherwise what is missing.
     QString mountStick(const QString &where = QStringLiteral("stick"));
     // An ext4 image on a loop device, at where; false where the kernel offers none.
     bool mountExt4(const QString &where, const QString &image);
+    // The test file system of lyingfs.py over path("backing"), at path(where); false where the
+    // kernel offers no FUSE.
+    bool mountTestFs(const QString &where, qint64 lieOffset);
+    std::unique_ptr<QProcess> m_testFs;
     std::unique_ptr<Processor> verifyingJob(const QString &target) const
     {
         auto processor = job(OverwriteAll, "src", target);
@@ -140,6 +145,22 @@ QString TestEnginePosix::mountStick(const QString &where)
         return QStringLiteral("the kernel offers no FUSE here");
     m_cleanup->add([this, where] { run("umount", {path(where)}); });
     return {};
+}
+
+bool TestEnginePosix::mountTestFs(const QString &where, qint64 lieOffset)
+{
+    if (!QDir().mkpath(path("backing")) || !QDir().mkpath(path(where)))
+        return false;
+    m_testFs = std::make_unique<QProcess>();
+    m_testFs->start("/usr/bin/python3", {QFINDTESTDATA("lyingfs.py"), path("backing"), path(where),
+                                         QString::number(lieOffset)});
+    m_cleanup->add([this, where] {
+        run("umount", {path(where)});
+        m_testFs->waitForFinished();
+    });
+    const QByteArray mountPoint = native(where);
+    return m_testFs->waitForStarted() &&
+           spinUntil([&] { return readFile("/proc/self/mountinfo").contains(mountPoint); }, 10000);
 }
 
 bool TestEnginePosix::mountExt4(const QString &where, const QString &image)
@@ -271,6 +292,21 @@ void TestEnginePosix::unreadableSourcesAreRecorded()
     else
         QCOMPARE(treeOf(path("dst/copy")), copied);
     QCOMPARE(strayTemporaries(), QStringList());
+
+    // Once they can be read, a retry of the records copies them, folders whole.
+    QCOMPARE(::chmod(native("src/locked.txt").constData(), 0644), 0);
+    QCOMPARE(::chmod(native("src/closed").constData(), 0755), 0);
+    QStringList retry;
+    for (const QString &failure : failures)
+        retry << "--retry" << path(failure.mid(2));
+    const Outcome again = runRunner(AsNobody, retry + QStringList{path(source), path("dst/copy")});
+    if (source.endsWith("missing")) {
+        QCOMPARE(again.failures, failures);
+    } else {
+        QCOMPARE(again.failures, QStringList());
+        QCOMPARE(readFile(path("dst/copy/") + (source == "src" ? "closed/" : "") + "hidden.txt"),
+                 QByteArray("src/closed/hidden.txt"));
+    }
 }
 
 void TestEnginePosix::failedWritesKeepTheOldDestination_data()
@@ -780,20 +816,8 @@ void TestEnginePosix::lyingDeviceIsCaught()
 {
     QFETCH(bool, verify);
     TRASKO_REQUIRE(run("/usr/bin/python3", {"-c", "import fusepy"}), "python3-fusepy");
-    QVERIFY(QDir().mkpath(path("backing")) && QDir().mkpath(path("lying")));
-    QProcess device;
-    device.start("/usr/bin/python3", {QFINDTESTDATA("lyingfs.py"), path("backing"), path("lying"),
-                                      QString::number(1 << 20)});
-    const auto mounted = [this] {
-        return readFile("/proc/self/mountinfo").contains(native("lying"));
-    };
-    if (!device.waitForStarted() || !spinUntil(mounted, 10000))
+    if (!mountTestFs("lying", 1 << 20))
         QSKIP("the kernel offers no FUSE here");
-    Cleanup unmount;
-    unmount.add([this, &device] {
-        run("umount", {path("lying")});
-        device.waitForFinished();
-    });
     QVERIFY(makeBig("src/first.bin", 1 << 20) && makeBig("src/past.bin", 3 << 20) &&
             makeBig("src/sub/past.bin", (1 << 20) + 1) && makeTree({"src/sub/small.txt"}));
 
@@ -805,6 +829,21 @@ void TestEnginePosix::lyingDeviceIsCaught()
     QCOMPARE(outcome.failures,
              verify ? QStringList({"3 src/past.bin", "3 src/sub/past.bin"}) : QStringList());
     QCOMPARE(processor->filesVerified(), verify ? 2u : 0u);
+}
+
+// A file system that does not say what its entries are, and will not describe one of them: the
+// entry is listed with the system's words, never dropped.
+void TestEnginePosix::entriesTheSystemWillNotDescribe()
+{
+    TRASKO_REQUIRE(run("/usr/bin/python3", {"-c", "import fusepy"}), "python3-fusepy");
+    QVERIFY(makeTree({"backing/a.txt", "backing/eio-report.txt", "backing/eio-folder/b.txt"}));
+    if (!mountTestFs("fs", 1 << 30))
+        QSKIP("the kernel offers no FUSE here");
+    const auto processor = job(OverwriteAll, "fs", "dst");
+    const Outcome outcome = runJob(*processor);
+    QCOMPARE(notCopied(*processor), QStringList({"fs/eio-folder: Input/output error",
+                                                 "fs/eio-report.txt: Input/output error"}));
+    QCOMPARE(treeOf(path("dst")), QStringList{"a.txt"});
 }
 
 QTEST_GUILESS_MAIN(TestEnginePosix)
