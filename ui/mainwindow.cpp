@@ -111,6 +111,7 @@ MainWindow::MainWindow(QWidget *parent)
     const QSettings settings = openSettings();
     m_form->checkBoxSubFolders->setChecked(settings.value(SettingsKey::SubFolder, true).toBool());
     m_form->checkBoxHidden->setChecked(settings.value(SettingsKey::Hidden, false).toBool());
+    m_form->checkBoxVerify->setChecked(settings.value(SettingsKey::VerifyCopies, false).toBool());
 }
 
 MainWindow::~MainWindow()
@@ -320,6 +321,10 @@ void MainWindow::startJob(const QString &source, const QString &target,
     m_jobTarget = target;
     if (!retry.isEmpty())
         m_processor->setRetryFiles(retry);
+    m_verifyJob = m_form->checkBoxVerify->isChecked();
+    m_copyDoneMs.reset();
+    if (m_verifyJob)
+        m_processor->setVerification(Processor::Verification::ReadBack);
     // What waits to be written before the job began is not the job's to wait for.
     m_remaining = RemainingTime(WriteBacklog::read());
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
@@ -369,6 +374,7 @@ void MainWindow::on_buttonStart_clicked()
         QSettings settings = openSettings();
         settings.setValue(SettingsKey::SubFolder, m_form->checkBoxSubFolders->isChecked());
         settings.setValue(SettingsKey::Hidden, m_form->checkBoxHidden->isChecked());
+        settings.setValue(SettingsKey::VerifyCopies, m_form->checkBoxVerify->isChecked());
     }
     m_state = StateRunning;
     updateStartButton();
@@ -441,6 +447,11 @@ void MainWindow::processFinished()
     m_processor->wait();
     if (m_processor->isCancelled()) {
         m_form->labelStatus->setText(tr("Operation cancelled"));
+        // Cancelled while reading back: every copy stays, verified or not; say how many were.
+        if (m_verifyJob && m_copyDoneMs)
+            m_form->labelStatus->setText(tr("Operation cancelled: %1 of %2 copies verified")
+                                             .arg(m_processor->filesVerified())
+                                             .arg(m_processor->filesToVerify()));
         announceOutcome(tr("Operation cancelled"));
     } else {
         m_form->labelStatus->setText(tr("Operation complete"));
@@ -466,9 +477,13 @@ void MainWindow::announceOutcome(const QString &outcome)
         return;
     const QLocale english(QLocale::English);
     const quint32 files = m_processor->filesCopied();
-    const QString body = tr("%1 %2 copied, %3 failed")
-                             .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
-                                  english.toString(m_processor->failureCount()));
+    // "Verified" only when every file copied was read back whole from the device.
+    const bool verified = m_verifyJob && !m_processor->isCancelled() && files > 0 &&
+                          m_processor->filesVerified() == files;
+    const QString body =
+        (verified ? tr("%1 %2 copied and verified, %3 failed") : tr("%1 %2 copied, %3 failed"))
+            .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
+                 english.toString(m_processor->failureCount()));
     m_announcer.announce(this, outcome, body);
 }
 
@@ -602,8 +617,10 @@ void MainWindow::updateInfo()
         countTemplate.arg(QString::number(filesTotal), formatSize(double(total))));
     m_form->labelProcessed->setText(
         countTemplate.arg(QString::number(filesDone), formatSize(double(done))));
-    // The job's last step waits for the device; no file is being copied then.
-    if (!m_processor->isFlushing())
+    // The job waits for the device, then (with verification) reads back; no file is copied then.
+    if (m_processor->isVerifying())
+        m_form->labelStatus->setText(tr("Verifying…"));
+    else if (!m_processor->isFlushing())
         m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
     else if (m_processor->isCancelled())
         m_form->labelStatus->setText(tr("Cancelling: writing what was copied to the destination…"));
@@ -615,9 +632,12 @@ void MainWindow::updateInfo()
     m_form->labelElapsed->setText(formatDuration(elapsed));
     m_form->labelErrors->setText(QString::number(m_processor->failureCount()));
 
+    if (m_verifyJob && !m_copyDoneMs && (m_processor->isFlushing() || m_processor->isVerifying()))
+        m_copyDoneMs = m_processor->elapsedMilliseconds();
+    const RemainingTime::Sample work = jobWork();
     double ratio = 0;
-    if (total != 0) {
-        ratio = double(done) / double(total);
+    if (work.bytesTotal != 0) {
+        ratio = double(work.bytesDone) / double(work.bytesTotal);
         m_form->progressBarTotal->setValue(int(ratio * 100));
     } else {
         m_form->progressBarTotal->setValue(0);
@@ -629,7 +649,7 @@ void MainWindow::updateInfo()
     else
         m_form->progressBarFile->setValue(0);
 
-    updateTimeLeft(filesDone, filesTotal, done, total);
+    updateTimeLeft(work.filesDone, work.filesTotal, work.bytesDone, work.bytesTotal);
 
     // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after.
     const qint64 ms = m_processor->elapsedMilliseconds();
@@ -639,16 +659,36 @@ void MainWindow::updateInfo()
         m_form->labelSpeed->setText(tr("0 Bytes/sec"));
 }
 
+RemainingTime::Sample MainWindow::jobWork() const
+{
+    RemainingTime::Sample work{m_processor->elapsedMilliseconds(), m_processor->filesDone(),
+                               m_processor->filesTotal(), m_processor->bytesDone(),
+                               m_processor->bytesTotal()};
+    if (!m_verifyJob)
+        return work;
+    work.filesTotal += m_copyDoneMs ? m_processor->filesToVerify() : work.filesTotal;
+    work.bytesTotal += m_copyDoneMs ? m_processor->bytesToVerify() : work.bytesTotal;
+    work.filesDone += m_processor->filesVerified();
+    work.bytesDone += m_processor->bytesVerified();
+    return work;
+}
+
 void MainWindow::updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
                                 quint64 bytesTotal)
 {
     const qint64 ms = m_processor->elapsedMilliseconds();
-    // The last step waits for the system to write the copy out, which only the kernel's
-    // counters measure; they are read only then.
-    const std::optional<quint32> remaining =
-        m_processor->isFlushing()
-            ? m_remaining.updateWriteOut(ms, WriteBacklog::read())
-            : m_remaining.update({ms, filesDone, filesTotal, bytesDone, bytesTotal});
+    // The write-out, which only the kernel's counters measure (they are read only then), and
+    // with verification the read-back after it, taken to go at the copy's pace.
+    std::optional<quint32> remaining;
+    if (m_processor->isFlushing()) {
+        remaining = m_remaining.updateWriteOut(ms, WriteBacklog::read());
+        const quint64 copied = qMax<quint64>(m_processor->bytesDone(), 1);
+        if (remaining && m_verifyJob && m_copyDoneMs)
+            *remaining += quint32(double(m_processor->bytesToVerify()) * double(*m_copyDoneMs) /
+                                  double(copied) / 1000);
+    } else {
+        remaining = m_remaining.update({ms, filesDone, filesTotal, bytesDone, bytesTotal});
+    }
     m_form->labelRemaining->setText(remaining ? formatDuration(*remaining) : tr("Unknown"));
 }
 

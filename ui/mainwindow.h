@@ -93,6 +93,9 @@ private:
     static QString droppedFolder(const QMimeData *data);
     // Asks whether to cancel the running job; true when the person chose to.
     bool confirmCancelOnClose();
+    // The job's work in files and bytes: the copy, and with verification the read-back of what
+    // was copied, taken to be all of it until the copy is done.
+    RemainingTime::Sample jobWork() const;
     void updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
                         quint64 bytesTotal);
     static void showMessage(const QString &title, const QString &text);
@@ -126,6 +129,9 @@ private:
     // The window was closed while its job was still running or writing out: it goes once the
     // worker has finished.
     bool m_closeWhenDone = false;
+    // The job reads its copies back; the job's running time when its copy was done.
+    bool m_verifyJob = false;
+    std::optional<qint64> m_copyDoneMs;
     DesktopAnnouncer m_announcer;
 
     // The window suite drives the private operations and reads the state directly.

@@ -33,7 +33,7 @@ constexpr int JobTimeoutMs = 60000;
     X(QPushButton, buttonTarget) X(QRadioButton, radioButtonOverwriteNone)                         \
     X(QRadioButton, radioButtonOverwriteAll) X(QRadioButton, radioButtonOverwriteOlder)            \
     X(QRadioButton, radioButtonOverewriteSmaller) X(QCheckBox, checkBoxSubFolders)                 \
-    X(QCheckBox, checkBoxHidden) X(QPushButton, buttonStart) X(QPushButton, buttonCancel)          \
+    X(QCheckBox, checkBoxHidden) X(QCheckBox, checkBoxVerify) X(QPushButton, buttonStart) X(QPushButton, buttonCancel)          \
     X(QPushButton, buttonInfo) X(QProgressBar, progressBarTotal) X(QProgressBar, progressBarFile)  \
     X(QLabel, labelStatus) X(QWidget, widgetInfo) X(QLabel, labelTotal) X(QLabel, labelProcessed)  \
     X(QLabel, labelErrors) X(QLabel, labelRemaining) X(QLabel, labelSpeed) X(QWidget, tab)         \
@@ -375,6 +375,57 @@ private slots:
             radio->click();
             QCOMPARE(m_window->overwriteMode(), mode);
         }
+    }
+
+    void verifyCopies_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("to its end") << false;
+        QTest::newRow("cancelled while verifying") << true;
+    }
+
+    // Remembered like the include options; its phase shows in the status, the bar and the time
+    // left, a cancel says how many copies were verified, and the desktop hears "verified" only
+    // when every copy was.
+    void verifyCopies()
+    {
+        QFETCH(bool, cancel);
+        QVERIFY(!m_form->checkBoxVerify->isChecked());
+        m_form->checkBoxVerify->setChecked(true);
+        startThroughButton(bigSource(), path("dst"));
+        QCOMPARE(programSettings().value(SettingsKey::VerifyCopies), QVariant(true));
+        Processor *worker = m_window->m_processor;
+        QVERIFY2(spinUntil(
+                     [worker] {
+                         return worker->isFinished() ||
+                                (worker->isVerifying() && worker->bytesVerified() > 0);
+                     },
+                     JobTimeoutMs),
+                 "the verify phase never began");
+        worker->pause();
+        QVERIFY2(!worker->isFinished(), "verified before a tick could see it");
+        m_window->updateInfo();
+        QCOMPARE(m_form->labelStatus->text(), "Verifying…");
+        QVERIFY(m_form->progressBarTotal->value() >= 50 && m_form->progressBarTotal->value() < 100);
+        QVERIFY(m_form->labelRemaining->text() != "0 seconds");
+        if (cancel)
+            m_form->buttonCancel->click();
+        else
+            worker->resume();
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(treeOf(path("dst")).size(), treeOf(bigSource()).size());
+        const QString status = m_form->labelStatus->text();
+        QVERIFY2(cancel ? status.startsWith("Operation cancelled: ") &&
+                              status.endsWith(" of 5 copies verified")
+                        : status == "Operation complete",
+                 qPrintable(status));
+        QVERIFY(desktopHeardAll());
+        if (m_onBus)
+            QCOMPARE(
+                m_desktop.notes,
+                QStringList(cancel ? "Operation cancelled: 5 files copied, 0 failed"
+                                   : "Operation complete: 5 files copied and verified, 0 failed"));
+        QVERIFY(MainWindow().findChild<QCheckBox *>("checkBoxVerify")->isChecked());
     }
 
     void pauseResumeCancel()
@@ -849,7 +900,7 @@ private slots:
         QCOMPARE(tabCycle(m_form->lineEditSource),
                  QStringList({"lineEditSource", "buttonSource", "lineEditTarget", "buttonTarget",
                               "radioButtonOverwriteNone", "checkBoxSubFolders", "checkBoxHidden",
-                              "buttonStart", "buttonCancel", "buttonInfo"}));
+                              "checkBoxVerify", "buttonStart", "buttonCancel", "buttonInfo"}));
         m_window->showCopyErrors({CopyError("/a", SourceReadError)});
         QCOMPARE(tabCycle(m_form->treeView),
                  QStringList({"treeView", "buttonSelectAll", "buttonDeselectAll", "buttonRetry",
