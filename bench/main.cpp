@@ -24,6 +24,9 @@ struct Outcome
     double elapsedSeconds = 0;
     // Start to the first sign of the copy phase; empty when the job ended before showing one.
     std::optional<double> scanSeconds;
+    // With verification, start to the read-back: the copy with its digests and the flush.
+    std::optional<double> copySeconds;
+    quint32 filesVerified = 0;
     quint32 filesTotal = 0;
     quint32 filesDone = 0;
     quint64 bytesTotal = 0;
@@ -138,7 +141,7 @@ private:
 };
 
 Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbose,
-                         History &history)
+                         History &history, bool verifying)
 {
     QTimer timer;
     timer.setInterval(500);
@@ -152,16 +155,28 @@ Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbo
     });
 
     QElapsedTimer clock;
+    Outcome outcome;
+    // A fine watch for the read-back's start, so that the copy and the read-back are timed apart.
+    QTimer phaseWatch;
+    phaseWatch.setInterval(1);
+    QObject::connect(&phaseWatch, &QTimer::timeout, &app, [&] {
+        if (processor.isVerifying()) {
+            outcome.copySeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+            phaseWatch.stop();
+        }
+    });
     clock.start();
     history.tick(processor); // what was waiting to be written before the job
     processor.start();
     timer.start();
+    if (verifying)
+        phaseWatch.start();
     app.exec();
     processor.wait();
     history.end(processor);
 
-    Outcome outcome;
     outcome.elapsedSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    outcome.filesVerified = processor.filesVerified();
     readTotals(processor, outcome);
     return outcome;
 }
@@ -220,8 +235,11 @@ int main(int argc, char *argv[])
         QStringLiteral("history"),
         QStringLiteral("Write the counters of every tick, and the job's running time, to FILE."),
         QStringLiteral("file"));
+    const QCommandLineOption verifyOption(
+        QStringLiteral("verify"),
+        QStringLiteral("Read every copy back from the device after the flush and compare it."));
     parser.addOptions({modeOption, flatOption, hiddenOption, scanOption, failuresOption,
-                       verboseOption, historyOption});
+                       verboseOption, historyOption, verifyOption});
     parser.addPositionalArgument(QStringLiteral("source"), QStringLiteral("Folder to copy."));
     parser.addPositionalArgument(QStringLiteral("target"), QStringLiteral("Folder to copy into."));
     parser.process(app);
@@ -242,9 +260,12 @@ int main(int argc, char *argv[])
     Processor processor(folders.at(0), folders.at(1), *mode, !parser.isSet(flatOption),
                         parser.isSet(hiddenOption));
     const bool scanOnly = parser.isSet(scanOption);
-    const Outcome outcome =
-        scanOnly ? timeCountingPass(processor)
-                 : runLikeTheWindow(app, processor, parser.isSet(verboseOption), history);
+    const bool verifying = parser.isSet(verifyOption);
+    if (verifying)
+        processor.setVerification(Processor::Verification::ReadBack);
+    const Outcome outcome = scanOnly ? timeCountingPass(processor)
+                                     : runLikeTheWindow(app, processor, parser.isSet(verboseOption),
+                                                        history, verifying);
 
     if (parser.isSet(failuresOption)) {
         for (const CopyError &error : processor.failures())
@@ -253,12 +274,13 @@ int main(int argc, char *argv[])
     }
 
     std::printf(
-        "result elapsed_s=%.6f scan_s=%s files_total=%u files_done=%u bytes_total=%llu "
-        "bytes_done=%llu failures=%d cancelled=%d peak_rss_kib=%ld\n",
+        "result elapsed_s=%.6f scan_s=%s copy_s=%s files_total=%u files_done=%u bytes_total=%llu "
+        "bytes_done=%llu files_verified=%u failures=%d cancelled=%d peak_rss_kib=%ld\n",
         outcome.elapsedSeconds,
         outcome.scanSeconds ? qPrintable(QString::number(*outcome.scanSeconds, 'f', 6)) : "-",
+        outcome.copySeconds ? qPrintable(QString::number(*outcome.copySeconds, 'f', 6)) : "-",
         outcome.filesTotal, outcome.filesDone, static_cast<unsigned long long>(outcome.bytesTotal),
-        static_cast<unsigned long long>(outcome.bytesDone), outcome.failures,
+        static_cast<unsigned long long>(outcome.bytesDone), outcome.filesVerified, outcome.failures,
         outcome.cancelled ? 1 : 0, peakRssKiB());
 
     if (scanOnly)
