@@ -390,9 +390,10 @@ bool FolderReader::next(Listing &batch, int *error)
     batch.clear();
     if (!state.started) {
         state.started = true;
-        state.find = ::FindFirstFileExW(chars(wide(state.folder) + QLatin1String("\\*")),
-                                        FindExInfoBasic, &state.data, FindExSearchNameMatch,
-                                        nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        // join() adds no second separator after a root such as "E:/".
+        state.find =
+            ::FindFirstFileExW(chars(wide(join(state.folder, "*"))), FindExInfoBasic, &state.data,
+                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
         state.pending = state.find != INVALID_HANDLE_VALUE;
         if (!state.pending && ::GetLastError() != ERROR_FILE_NOT_FOUND)
             state.error = lastError();
