@@ -84,6 +84,35 @@ bool isLinkTag(DWORD tag)
     return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
 }
 
+// Of a handle on the name itself: whether a link stands there. A reparse point of another kind
+// (a file kept in the cloud, say) is what it is.
+bool isLink(HANDLE handle)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag);
+}
+
+bool isLink(const QString &path)
+{
+    const HANDLE handle =
+        ::CreateFileW(chars(path), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool link = isLink(handle);
+    ::CloseHandle(handle);
+    return link;
+}
+
+// Why a link could not be followed: it leads nowhere (or round in a circle), or something
+// else, which keeps its reason.
+bool leadsNowhere(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           code == ERROR_CANT_RESOLVE_FILENAME;
+}
+
 qint64 nanoseconds(const FILETIME &time)
 {
     const qint64 ticks = (qint64(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -190,14 +219,6 @@ HANDLE openFolderHandle(const Path &path, Links links)
                          nullptr);
 }
 
-// Of a handle on the name itself: whether a link stands there.
-bool isLink(HANDLE handle)
-{
-    FILE_ATTRIBUTE_TAG_INFO tag;
-    return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
-           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag);
-}
-
 // The path the system resolved the handle to, links and all.
 Path finalPath(HANDLE handle)
 {
@@ -278,7 +299,7 @@ Status Folder::status(const Path &name, Links links) const
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(chars(path), GetFileExInfoStandard, &data))
         return {};
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isLink(path))
         return statusOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
                         data.ftLastWriteTime);
     BY_HANDLE_FILE_INFORMATION info;
@@ -423,15 +444,18 @@ void FolderReader::State::add(Listing &batch) const
     const QByteArray bytes = name.toUtf8();
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(data.dwReserved0);
     EntryKind kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
-    if (link) {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!followedInfo(wide(join(folder, bytes)), &info))
-            kind = EntryKind::BrokenLink;
-        else
-            kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
-                                                                      : EntryKind::File;
+    int reason = 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (link && followedInfo(wide(join(folder, bytes)), &info)) {
+        kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                                  : EntryKind::File;
+    } else if (link) {
+        // Listed either way, never dropped: as a broken link, or with the system's reason.
+        const DWORD code = ::GetLastError();
+        kind = leadsNowhere(code) ? EntryKind::BrokenLink : EntryKind::Unknown;
+        reason = leadsNowhere(code) ? 0 : errorOf(code);
     }
-    batch.add(kind, bytes.constData(), bytes.size(), link);
+    batch.add(kind, bytes.constData(), bytes.size(), link, reason);
 }
 
 // --- Transfer -------------------------------------------------------------------------------
