@@ -25,16 +25,7 @@ namespace {
 const QByteArray Content = "the quick brown fox jumps over the lazy dog\n";
 
 #ifdef Q_OS_WIN
-// Hidden is an attribute there, and a leading dot means nothing.
-constexpr bool DotHides = false;
-
-bool setAttribute(const QString &path, DWORD attribute)
-{
-    const auto name = reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16());
-    const DWORD attributes = ::GetFileAttributesW(name);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           ::SetFileAttributesW(name, attributes | attribute);
-}
+constexpr bool DotHides = false; // hidden is an attribute there
 #else
 constexpr bool DotHides = true;
 #endif
@@ -205,7 +196,8 @@ void TestEngine::listingFilters()
                   "src/sub/empty/", "src/sub/.dot.txt", "src/sub/mark.txt"}));
 #ifdef Q_OS_WIN
     for (const char *name : {"src/.h.txt", "src/sub/.x.txt", "src/.hsub", "src/sub/mark.txt"})
-        QVERIFY(setAttribute(path(name), FILE_ATTRIBUTE_HIDDEN));
+        QVERIFY(::SetFileAttributesW(reinterpret_cast<const wchar_t *>(path(name).utf16()),
+                                     FILE_ATTRIBUTE_HIDDEN));
 #endif
     Processor processor(path("src"), path("dst"), OverwriteAll, subFolders, hidden);
     const Outcome outcome = runJob(processor);
@@ -248,12 +240,11 @@ void TestEngine::shortcutsAreFiles()
     QFETCH(bool, copied);
     QVERIFY(makeTree({"src/file.txt", "src/folder/inside.txt", "src/gone.txt"}));
     const QStringList shortcuts{"to file.lnk", "to folder.lnk", "to nothing.lnk"};
-    QVERIFY(makeShortcut(path("src/file.txt"), path("src/to file.lnk")) &&
-            makeShortcut(path("src/folder"), path("src/to folder.lnk")) &&
-            makeShortcut(path("src/gone.txt"), path("src/to nothing.lnk")) &&
-            QFile::remove(path("src/gone.txt")));
-    for (const QString &name : shortcuts)
-        QVERIFY(!namesTaken || writeFile(path("dst/" + name), "older"));
+    const QStringList targets{"file.txt", "folder", "gone.txt"};
+    for (qsizetype i = 0; i < shortcuts.size(); ++i)
+        QVERIFY(makeShortcut(path("src/" + targets[i]), path("src/" + shortcuts[i])) &&
+                (!namesTaken || writeFile(path("dst/" + shortcuts[i]), "older")));
+    QVERIFY(QFile::remove(path("src/gone.txt")));
 
     const Outcome outcome = copy(OverwriteMode(mode));
     QCOMPARE(outcome.failures, QStringList());
