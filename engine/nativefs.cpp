@@ -71,10 +71,12 @@ std::vector<FolderId> ancestryOf(Path path)
         if (folder.isOpen())
             return folder.ancestry();
         const qsizetype cut = path.lastIndexOf(Separator);
-        if (cut < 0 || path.size() <= 1)
+        // Keep the separator of a root such as "/" or "C:/"; a root that cannot be opened (a
+        // drive that is not there) ends the climb.
+        const qsizetype keep = cut == 0 || (cut > 0 && path.at(cut - 1) == ':') ? cut + 1 : cut;
+        if (cut < 0 || keep >= path.size())
             return {};
-        // Keep the separator of a root such as "/" or "C:/".
-        path.truncate(cut == 0 || path.at(cut - 1) == ':' ? cut + 1 : cut);
+        path.truncate(keep);
     }
 }
 

@@ -9,10 +9,11 @@
 #include <qt_windows.h>
 
 // Windows offers no calls relative to an open folder in its documented interface, so folders
-// are reached by path (with the long-path prefix, so depth is no limit) while a handle held on
-// each open folder, shared for reading and writing but not for deleting, keeps it from being
-// deleted or renamed under the job. There are no unnamed files and no holes to skip: the copy is
-// always a named temporary file.
+// are reached by path (with the long-path prefix, so depth is no limit): the path the system
+// resolved the folder to when it was opened, which runs through no link, while a handle held on
+// each open folder, shared for reading and writing but not for deleting, keeps it and the
+// folders above it from being deleted or renamed under the job. There are no unnamed files and no
+// holes to skip: the copy is always a named temporary file.
 //
 // Links are what the system marks as reparse points of the link kinds (symbolic links and
 // junctions); a shell shortcut (.lnk) is an ordinary file and is copied as one.
@@ -27,12 +28,15 @@ constexpr int BatchEntries = 1024;
 // 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
 constexpr qint64 EpochOffset = 116444736000000000LL;
 
+// The long-path form, in which no length is too long and no name is reinterpreted.
 QString wide(const Path &path)
 {
     QString text = QDir::toNativeSeparators(QString::fromUtf8(path));
-    if (!text.startsWith(QLatin1String("\\\\")))
-        text.prepend(QLatin1String("\\\\?\\"));
-    return text;
+    if (text.startsWith(QLatin1String("\\\\?\\")))
+        return text;
+    if (text.startsWith(QLatin1String("\\\\")))
+        return text.replace(0, 2, QLatin1String("\\\\?\\UNC\\"));
+    return text.prepend(QLatin1String("\\\\?\\"));
 }
 
 const wchar_t *chars(const QString &text)
@@ -48,9 +52,8 @@ int errorOf(DWORD code)
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
         return ENOENT;
+    // A file another program holds is not a matter of permissions: those keep their own words.
     case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
         return EACCES;
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
@@ -79,6 +82,35 @@ constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELET
 bool isLinkTag(DWORD tag)
 {
     return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+// Of a handle on the name itself: whether a link stands there. A reparse point of another kind
+// (a file kept in the cloud, say) is what it is.
+bool isLink(HANDLE handle)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) &&
+           (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(tag.ReparseTag);
+}
+
+bool isLink(const QString &path)
+{
+    const HANDLE handle =
+        ::CreateFileW(chars(path), FILE_READ_ATTRIBUTES, ShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool link = isLink(handle);
+    ::CloseHandle(handle);
+    return link;
+}
+
+// Why a link could not be followed: it leads nowhere (or round in a circle), or something
+// else, which keeps its reason.
+bool leadsNowhere(DWORD code)
+{
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+           code == ERROR_CANT_RESOLVE_FILENAME;
 }
 
 qint64 nanoseconds(const FILETIME &time)
@@ -149,7 +181,7 @@ void prepareProcess() {}
 
 struct Folder::Native
 {
-    Native(HANDLE folder, const QString &at) : handle(folder), path(at) {}
+    Native(HANDLE folder, Path at) : handle(folder), path(std::move(at)) {}
     ~Native() { ::CloseHandle(handle); }
     Native(const Native &) = delete;
     Native &operator=(const Native &) = delete;
@@ -159,11 +191,15 @@ struct Folder::Native
     }
     static Path pathOf(const Folder &folder)
     {
-        return folder.m_native ? toNative(folder.m_native->path) : Path();
+        return folder.m_native ? folder.m_native->path : Path();
     }
+    // Takes the handle, opened on path, if it is a folder to enter.
+    static Folder adopt(HANDLE handle, const Path &path, Links links, int *error);
+
     const HANDLE handle;
-    // The system has no calls relative to a handle: children are reached by this path.
-    const QString path;
+    // The system has no calls relative to a handle: children are reached by this path, the one
+    // the system resolved the folder to, in which no link can later lead elsewhere.
+    const Path path;
 };
 
 Folder::Folder() = default;
@@ -174,15 +210,17 @@ Folder &Folder::operator=(Folder &&other) noexcept = default;
 namespace {
 
 // Held for listing, not shared for deleting: a folder in the walk cannot be renamed away.
-HANDLE openFolderHandle(const Path &path, DWORD flags)
+HANDLE openFolderHandle(const Path &path, Links links)
 {
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (links == Links::Stay ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     return ::CreateFileW(chars(wide(path)), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags,
+                         nullptr);
 }
 
 // The path the system resolved the handle to, links and all.
-QString finalPath(HANDLE handle)
+Path finalPath(HANDLE handle)
 {
     wchar_t buffer[32768];
     const DWORD length =
@@ -194,15 +232,22 @@ QString finalPath(HANDLE handle)
         path = QLatin1String("\\\\") + path.mid(8);
     else if (path.startsWith(QLatin1String("\\\\?\\")))
         path = path.mid(4);
-    return QDir::fromNativeSeparators(path);
+    return toNative(path);
+}
+
+// A drive ("C:", "C:/") or a share ("//server/share"): nothing above it can be made.
+bool isRoot(const Path &path)
+{
+    if (path.startsWith("//"))
+        return path.count('/') <= 3 && !path.endsWith('/');
+    return path.size() <= 3 && path.indexOf(':') == 1;
 }
 
 } // namespace
 
-Folder Folder::open(const Path &path, int *error)
+Folder Folder::Native::adopt(HANDLE handle, const Path &path, Links links, int *error)
 {
     Folder folder;
-    const HANDLE handle = openFolderHandle(path, 0);
     BY_HANDLE_FILE_INFORMATION info;
     if (handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(handle, &info)) {
         *error = lastError();
@@ -210,51 +255,37 @@ Folder Folder::open(const Path &path, int *error)
             ::CloseHandle(handle);
         return folder;
     }
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // Where links are not followed, one is not a folder to enter, whatever it leads to.
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (links == Links::Stay && isLink(handle))) {
         ::CloseHandle(handle);
         *error = ENOTDIR;
         return folder;
     }
-    folder.m_native = std::make_unique<Native>(handle, QString::fromUtf8(path));
+    const Path real = finalPath(handle);
+    folder.m_native = std::make_unique<Native>(handle, real.isEmpty() ? path : real);
     folder.m_id = FolderId{info.dwVolumeSerialNumber,
                            (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     return folder;
 }
 
+Folder Folder::open(const Path &path, int *error)
+{
+    return Native::adopt(openFolderHandle(path, Links::Follow), path, Links::Follow, error);
+}
+
 Folder Folder::openChild(const Path &name, Links links, int *error) const
 {
     const Path path = join(Native::pathOf(*this), name);
-    if (links == Links::Stay) {
-        // The name itself, not what it leads to: a link there is not a folder to enter.
-        const HANDLE handle = openFolderHandle(path, FILE_FLAG_OPEN_REPARSE_POINT);
-        BY_HANDLE_FILE_INFORMATION info;
-        const bool ok =
-            handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &info);
-        if (!ok)
-            *error = lastError();
-        if (handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
-        if (!ok)
-            return {};
-        if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            *error = ENOTDIR;
-            return {};
-        }
-    }
-    return open(path, error);
+    return Native::adopt(openFolderHandle(path, links), path, links, error);
 }
 
-// The real parent: of the path the system resolved the folder to, not of the path it was
-// reached by, which may run through a link.
+// The folder's path is the one the system resolved it to, so its parent there is the real one,
+// however this folder was reached. A root is its own parent.
 Folder Folder::openParent(int *error) const
 {
-    const QString real = finalPath(Native::of(*this));
-    if (real.isEmpty()) {
-        *error = lastError();
-        return {};
-    }
-    const QString parent = QFileInfo(real).path();
-    return open(toNative(parent == real ? real : parent), error);
+    const Path path = Native::pathOf(*this);
+    return open(isRoot(path) ? path : toNative(QFileInfo(fromNative(path)).path()), error);
 }
 
 void Folder::close()
@@ -268,7 +299,7 @@ Status Folder::status(const Path &name, Links links) const
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(chars(path), GetFileExInfoStandard, &data))
         return {};
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !isLink(path))
         return statusOf(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
                         data.ftLastWriteTime);
     BY_HANDLE_FILE_INFORMATION info;
@@ -302,16 +333,46 @@ bool Folder::syncFileSystem(int *) const
 
 Folder Folder::duplicate() const
 {
-    int error = 0;
-    return open(Native::pathOf(*this), &error);
+    Folder folder;
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (m_native &&
+        ::DuplicateHandle(::GetCurrentProcess(), m_native->handle, ::GetCurrentProcess(), &copy, 0,
+                          FALSE, DUPLICATE_SAME_ACCESS)) {
+        folder.m_native = std::make_unique<Native>(copy, m_native->path);
+        folder.m_id = m_id;
+    }
+    return folder;
 }
 
+// Folder by folder from the deepest one that exists, so that a failure keeps the system's
+// reason: a name it refuses, a file in the way, a drive that is not there.
 bool makePath(const Path &path, int *error)
 {
-    if (QDir().mkpath(QString::fromUtf8(path)))
-        return true;
-    *error = QFileInfo(QString::fromUtf8(path)).exists() ? ENOTDIR : EACCES;
-    return false;
+    const QString target = wide(path);
+    DWORD attributes = ::GetFileAttributesW(chars(target));
+    if (attributes == INVALID_FILE_ATTRIBUTES && !isRoot(path)) {
+        const qsizetype at = path.lastIndexOf('/');
+        const Path parent = path.left(at > 0 && path.at(at - 1) == ':' ? at + 1 : at);
+        if (at > 0 && !makePath(parent, error))
+            return false;
+        if (::CreateDirectoryW(chars(target), nullptr))
+            return true;
+        const DWORD made = ::GetLastError();
+        attributes = ::GetFileAttributesW(chars(target));
+        if (made != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES) {
+            *error = errorOf(made);
+            return false;
+        }
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        *error = lastError();
+        return false;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        *error = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 // --- FolderReader -----------------------------------------------------------------------------
@@ -350,9 +411,10 @@ bool FolderReader::next(Listing &batch, int *error)
     batch.clear();
     if (!state.started) {
         state.started = true;
-        state.find = ::FindFirstFileExW(chars(wide(state.folder) + QLatin1String("\\*")),
-                                        FindExInfoBasic, &state.data, FindExSearchNameMatch,
-                                        nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        // join() adds no second separator after a root such as "E:/".
+        state.find =
+            ::FindFirstFileExW(chars(wide(join(state.folder, "*"))), FindExInfoBasic, &state.data,
+                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
         state.pending = state.find != INVALID_HANDLE_VALUE;
         if (!state.pending && ::GetLastError() != ERROR_FILE_NOT_FOUND)
             state.error = lastError();
@@ -382,15 +444,18 @@ void FolderReader::State::add(Listing &batch) const
     const QByteArray bytes = name.toUtf8();
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(data.dwReserved0);
     EntryKind kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
-    if (link) {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!followedInfo(wide(join(folder, bytes)), &info))
-            kind = EntryKind::BrokenLink;
-        else
-            kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
-                                                                      : EntryKind::File;
+    int reason = 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (link && followedInfo(wide(join(folder, bytes)), &info)) {
+        kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
+                                                                  : EntryKind::File;
+    } else if (link) {
+        // Listed either way, never dropped: as a broken link, or with the system's reason.
+        const DWORD code = ::GetLastError();
+        kind = leadsNowhere(code) ? EntryKind::BrokenLink : EntryKind::Unknown;
+        reason = leadsNowhere(code) ? 0 : errorOf(code);
     }
-    batch.add(kind, bytes.constData(), bytes.size(), link);
+    batch.add(kind, bytes.constData(), bytes.size(), link, reason);
 }
 
 // --- Transfer -------------------------------------------------------------------------------

@@ -159,6 +159,9 @@ setup_wine() {
         "$wine" wineboot --init >/dev/null 2>&1
         "$wineserver" -w
     fi
+    # Wine marks every name with a leading dot hidden; Windows goes by the attribute alone.
+    "$wine" reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
+    "$wineserver" -w
 }
 
 build_trasko() {

@@ -17,7 +17,7 @@ bool run(const QString &program, const QStringList &arguments, QString *output)
     const bool ok = process.waitForFinished(60000) &&
                     process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     if (output)
-        *output = QString::fromLocal8Bit(process.readAll());
+        *output = QString::fromUtf8(process.readAll());
     return ok;
 }
 
@@ -115,9 +115,12 @@ Outcome EngineTest::runJob(Processor &processor) const
     outcome.filesDone = processor.filesDone();
     outcome.bytesTotal = processor.bytesTotal();
     outcome.bytesDone = processor.bytesDone();
-    for (const CopyError &failure : processor.failures())
+    outcome.filesVerified = processor.filesVerified();
+    for (const CopyError &failure : processor.failures()) {
         outcome.failures.append(
             QStringLiteral("%1 %2").arg(failure.code()).arg(relative(failure.file())));
+        outcome.reasons.insert(outcome.failures.constLast(), failure.reason());
+    }
     outcome.failures.sort();
     return outcome;
 }
@@ -147,21 +150,20 @@ Outcome EngineTest::runRunner(const QStringList &wrapper, const QStringList &arg
     Outcome outcome;
     const QString program = command.takeFirst();
     outcome.ran = run(program, command, &outcome.output);
+    const QHash<QString, quint64 *> counters{{"filesTotal", &outcome.filesTotal},
+                                             {"filesDone", &outcome.filesDone},
+                                             {"bytesTotal", &outcome.bytesTotal},
+                                             {"bytesDone", &outcome.bytesDone},
+                                             {"filesVerified", &outcome.filesVerified}};
     for (const QString &line : outcome.output.split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(QLatin1String("failure "))) {
-            const qsizetype space = line.indexOf(u' ', 8);
-            outcome.failures.append(line.mid(8, space - 8) + u' ' + relative(line.mid(space + 1)));
-        } else if (const qsizetype eq = line.indexOf(u'='); eq > 0) {
-            const quint64 value = line.mid(eq + 1).toULongLong();
-            const QString key = line.left(eq);
-            if (key == "filesTotal")
-                outcome.filesTotal = value;
-            else if (key == "filesDone")
-                outcome.filesDone = value;
-            else if (key == "bytesTotal")
-                outcome.bytesTotal = value;
-            else if (key == "bytesDone")
-                outcome.bytesDone = value;
+        const QString text = line.trimmed();
+        if (text.startsWith(QLatin1String("failure "))) {
+            const qsizetype space = text.indexOf(u' ', 8);
+            outcome.failures.append(text.mid(8, space - 8) + u' ' + relative(text.mid(space + 1)));
+        } else if (text.startsWith(QLatin1String("reason ")) && !outcome.failures.isEmpty()) {
+            outcome.reasons.insert(outcome.failures.constLast(), text.mid(7));
+        } else if (const qsizetype eq = text.indexOf(u'='); counters.contains(text.left(eq))) {
+            *counters.value(text.left(eq)) = text.mid(eq + 1).toULongLong();
         }
     }
     outcome.failures.sort();

@@ -3,6 +3,8 @@
 #include "engine/processor.h"
 #include "tests/support/cleanup.h"
 
+#include <QDir>
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -19,7 +21,10 @@ struct Outcome
     quint64 filesDone = 0;
     quint64 bytesTotal = 0;
     quint64 bytesDone = 0;
+    quint64 filesVerified = 0;
     QStringList failures;
+    // The system's words for each failure, by its entry in failures.
+    QMap<QString, QString> reasons;
 };
 
 // Runs program to its end; true when it exited with 0.
@@ -36,7 +41,8 @@ protected:
     void setUpFolder();
     void tearDownFolder();
 
-    QString path(const QString &relative) const { return m_dir->filePath(relative); }
+    // An absolute path stays as it is.
+    QString path(const QString &relative) const { return QDir(m_dir->path()).filePath(relative); }
     QByteArray native(const QString &relative) const;
     QString relative(const QString &file) const;
     // "folder/" makes a folder; a file gets its own path as content.

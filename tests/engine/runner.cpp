@@ -3,8 +3,10 @@
 // it may do to itself. Usage:
 //   engine_runner [--mode N] [--no-subfolders] [--hidden] [--verify] [--retry PATH]... SOURCE
 //   TARGET
-// Prints the job's counters and one "failure CODE PATH" line per record.
+// Prints the job's counters and per record a "failure CODE PATH" line and a "reason TEXT" line,
+// in the platform's native form of names (UTF-8 on Windows).
 
+#include "engine/nativefs.h"
 #include "engine/processor.h"
 
 #include <QFile>
@@ -55,7 +57,8 @@ int main(int argc, char **argv)
                 static_cast<unsigned long long>(processor.bytesTotal()),
                 static_cast<unsigned long long>(processor.bytesDone()), processor.filesVerified());
     for (const CopyError &error : processor.failures())
-        std::printf("failure %d %s\n", int(error.code()),
-                    QFile::encodeName(error.file()).constData());
+        std::printf("failure %d %s\nreason %s\n", int(error.code()),
+                    NativeFs::toNative(error.file()).constData(),
+                    error.reason().toUtf8().constData());
     return 0;
 }

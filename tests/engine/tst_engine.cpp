@@ -12,10 +12,40 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 using namespace TestFiles;
 
 namespace {
 const QByteArray Content = "the quick brown fox jumps over the lazy dog\n";
+
+#ifdef Q_OS_WIN
+constexpr bool DotHides = false; // hidden is an attribute there
+#else
+constexpr bool DotHides = true;
+#endif
+
+// The C library's words for an errno value, which the engine gives where it has one.
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A shell shortcut where there are such things (Qt makes one for a link there, and takes one
+// for a link); elsewhere a file of the name, which is all a shortcut is to a copy.
+bool makeShortcut(const QString &target, const QString &shortcut)
+{
+#ifdef Q_OS_WIN
+    return QFile::link(target, shortcut) && QFileInfo(shortcut).isShortcut();
+#else
+    return writeFile(shortcut, "shortcut to " + target.toUtf8());
+#endif
+}
 } // namespace
 
 class TestEngine : public EngineTest
@@ -30,6 +60,10 @@ private slots:
     void overwritePolicy();
     void listingFilters_data();
     void listingFilters();
+    void shortcutsAreFiles_data();
+    void shortcutsAreFiles();
+    void verifyPassesAGoodCopy_data();
+    void verifyPassesAGoodCopy();
 
     void pauseHoldsWorker();
     void cancelKeepsOldDestination_data();
@@ -45,6 +79,8 @@ private slots:
     void neverWritesIntoItsSource();
     void nameTakenDuringCopy_data();
     void nameTakenDuringCopy();
+    void folderRenamedWhileInIt_data();
+    void folderRenamedWhileInIt();
     void longNames_data();
     void longNames();
 
@@ -134,13 +170,18 @@ void TestEngine::listingFilters_data()
     QTest::addColumn<bool>("hidden");
     QTest::addColumn<QStringList>("expected");
 
+    // Hidden is a leading dot on Unix, the attribute on Windows: sub/.dot.txt bears only the
+    // dot, sub/mark.txt only the attribute, the other hidden entries both.
+    const QStringList visibleHere{DotHides ? "sub/mark.txt" : "sub/.dot.txt"};
     QTest::newRow("top level only") << false << false << QStringList{"a.txt"};
     QTest::newRow("top level with hidden") << false << true << QStringList{".h.txt", "a.txt"};
     QTest::newRow("sub-folders") << true << false
-                                 << QStringList{"a.txt", "sub/", "sub/b.txt", "sub/empty/"};
+                                 << QStringList{"a.txt", "sub/", "sub/b.txt", "sub/empty/"} +
+                                        visibleHere;
     QTest::newRow("sub-folders with hidden")
-        << true << true << QStringList{".h.txt", ".hsub/",     ".hsub/c.txt", "a.txt",
-                                       "sub/",   "sub/.x.txt", "sub/b.txt",   "sub/empty/"};
+        << true << true
+        << QStringList{".h.txt",     ".hsub/",    ".hsub/c.txt",  "a.txt",        "sub/",
+                       "sub/.x.txt", "sub/b.txt", "sub/.dot.txt", "sub/mark.txt", "sub/empty/"};
 }
 
 void TestEngine::listingFilters()
@@ -148,12 +189,13 @@ void TestEngine::listingFilters()
     QFETCH(bool, subFolders);
     QFETCH(bool, hidden);
     QFETCH(QStringList, expected);
+    expected.sort();
 
-    QVERIFY(makeTree({"src/a.txt", "src/.h.txt", "src/sub/b.txt", "src/sub/.x.txt",
-                      "src/.hsub/c.txt", "src/sub/empty/"}));
+    QVERIFY(
+        makeTree({"src/a.txt", "src/.h.txt", "src/sub/b.txt", "src/sub/.x.txt", "src/.hsub/c.txt",
+                  "src/sub/empty/", "src/sub/.dot.txt", "src/sub/mark.txt"}));
 #ifdef Q_OS_WIN
-    // Hidden is an attribute there, not a leading dot.
-    for (const char *name : {"src/.h.txt", "src/sub/.x.txt", "src/.hsub"})
+    for (const char *name : {"src/.h.txt", "src/sub/.x.txt", "src/.hsub", "src/sub/mark.txt"})
         QVERIFY(::SetFileAttributesW(reinterpret_cast<const wchar_t *>(path(name).utf16()),
                                      FILE_ATTRIBUTE_HIDDEN));
 #endif
@@ -176,6 +218,83 @@ void TestEngine::listingFilters()
     QCOMPARE(outcome.bytesTotal, bytes);
     QCOMPARE(outcome.filesDone, files);
     QCOMPARE(outcome.bytesDone, bytes);
+}
+
+void TestEngine::shortcutsAreFiles_data()
+{
+    QTest::addColumn<int>("mode");
+    // Older files of the shortcuts' names at the destination.
+    QTest::addColumn<bool>("namesTaken");
+    QTest::addColumn<bool>("copied");
+    QTest::newRow("no files, names free") << int(OverwriteNone) << false << true;
+    QTest::newRow("no files, names taken") << int(OverwriteNone) << true << false;
+    QTest::newRow("all files, names taken") << int(OverwriteAll) << true << true;
+}
+
+// A shortcut is a file of its own bytes, counted and copied as such, whatever it leads to and
+// whether or not that exists.
+void TestEngine::shortcutsAreFiles()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, namesTaken);
+    QFETCH(bool, copied);
+    QVERIFY(makeTree({"src/file.txt", "src/folder/inside.txt", "src/gone.txt"}));
+    const QStringList shortcuts{"to file.lnk", "to folder.lnk", "to nothing.lnk"};
+    const QStringList targets{"file.txt", "folder", "gone.txt"};
+    for (qsizetype i = 0; i < shortcuts.size(); ++i)
+        QVERIFY(makeShortcut(path("src/" + targets[i]), path("src/" + shortcuts[i])) &&
+                (!namesTaken || writeFile(path("dst/" + shortcuts[i]), "older")));
+    QVERIFY(QFile::remove(path("src/gone.txt")));
+
+    const Outcome outcome = copy(OverwriteMode(mode));
+    QCOMPARE(outcome.failures, QStringList());
+    QStringList files{"file.txt", "folder/inside.txt"};
+    if (copied)
+        files += shortcuts;
+    quint64 bytes = 0;
+    for (const QString &file : std::as_const(files)) {
+        QVERIFY2(sameContent(path("src/" + file), path("dst/" + file)), qPrintable(file));
+        bytes += quint64(readFile(path("src/" + file)).size()); // Qt would give a target's size
+    }
+    for (const QString &name : shortcuts)
+        QVERIFY(copied || readFile(path("dst/" + name)) == "older");
+    QCOMPARE(outcome.filesTotal, quint64(files.size()));
+    QCOMPARE(outcome.bytesTotal, bytes);
+    QCOMPARE(outcome.filesDone, outcome.filesTotal);
+    QCOMPARE(outcome.bytesDone, outcome.bytesTotal);
+}
+
+void TestEngine::verifyPassesAGoodCopy_data()
+{
+    QTest::addColumn<bool>("inRunner");
+    QTest::newRow("setVerification") << false;
+    QTest::newRow("engine_runner --verify") << true;
+}
+
+// Read back from the device, a good copy is found good: nested folders, a name beyond ASCII, an
+// empty file, one that replaced an older one, one larger than a read-back step.
+void TestEngine::verifyPassesAGoodCopy()
+{
+    QFETCH(bool, inRunner);
+    const QStringList files{"a.txt", "big.bin", "sub/deep/b.txt", "sub/zero.bin",
+                            QString::fromUtf8("sub/\u00e9\u20ac.txt")};
+    QVERIFY(makeTree({"src/a.txt", "src/sub/deep/b.txt", "src/" + files.last(), "src/empty/"}));
+    QVERIFY(makeBig("src/big.bin", (3 << 20) + 123) && writeFile(path("src/sub/zero.bin"), {}));
+    QVERIFY(writeFile(path("dst/a.txt"), "older"));
+
+    Outcome outcome;
+    if (inRunner) {
+        outcome = runRunner({}, {"--verify", path("src"), path("dst")});
+    } else {
+        const auto processor = job();
+        processor->setVerification(Processor::Verification::ReadBack);
+        outcome = runJob(*processor);
+    }
+    QVERIFY2(outcome.ran, qPrintable(outcome.output));
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(outcome.filesVerified, quint64(files.size()));
+    for (const QString &file : files)
+        QVERIFY2(sameContent(path("src/" + file), path("dst/" + file)), qPrintable(file));
 }
 
 // --- pause, cancel and the job's life ---------------------------------------------------------
@@ -310,22 +429,51 @@ void TestEngine::lifecycleMisuseIsHarmless()
 
 // --- failures -----------------------------------------------------------------------------------
 
-// A folder bearing the file's name cannot be removed; an immutable file cannot be replaced.
+// A folder bearing the file's name cannot be removed. A read-only file is replaced on Linux,
+// where only an immutable one cannot be; on Windows, where a read-only file cannot be deleted,
+// it is kept and listed as one that could not be removed. There a file another program holds
+// unshared can be neither read (f.txt) nor replaced (e.txt); Linux has no such locks.
 void TestEngine::targetRemoveAndReplaceErrors()
 {
-    QVERIFY(makeTree({"src/a.txt", "src/b.txt", "src/c.txt", "dst/a.txt/inside.txt"}));
-    QVERIFY(writeFile(path("dst/b.txt"), "old"));
-#ifdef Q_OS_LINUX
+    QVERIFY(makeTree({"src/a.txt", "src/b.txt", "src/c.txt", "src/d.txt", "src/e.txt", "src/f.txt",
+                      "dst/a.txt/inside.txt"}));
+    for (const char *name : {"dst/b.txt", "dst/d.txt", "dst/e.txt"})
+        QVERIFY(writeFile(path(name), "old"));
+    QVERIFY(QFile::setPermissions(path("dst/d.txt"), QFile::ReadOwner | QFile::ReadOther));
+    // The failures and the system's words for them, where they are the same on every version.
+#ifdef Q_OS_WIN
+    // e.txt shared for reading alone, so that the test can read it back.
+    for (const char *name : {"dst/e.txt", "src/f.txt"}) {
+        const HANDLE held =
+            ::CreateFileW(reinterpret_cast<const wchar_t *>(path(name).utf16()), GENERIC_READ,
+                          name[0] == 'd' ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        QVERIFY(held != INVALID_HANDLE_VALUE);
+        m_cleanup->add([held] { ::CloseHandle(held); });
+    }
+    const QMap<QString, QString> failed{{"0 src/f.txt", qt_error_string(ERROR_SHARING_VIOLATION)},
+                                        {"4 src/a.txt", errnoText(EISDIR)},
+                                        {"4 src/d.txt", errnoText(EACCES)},
+                                        {"5 src/e.txt", QString()}};
+    const QStringList kept{"d.txt", "e.txt"};
+    const quint64 opened = 5; // f.txt never was
+#else
     TRASKO_REQUIRE(run("chattr", {"+i", path("dst/b.txt")}), "chattr (e2fsprogs)");
     m_cleanup->add([this] { run("chattr", {"-i", path("dst/b.txt")}); });
+    const QMap<QString, QString> failed{{"4 src/a.txt", errnoText(EISDIR)},
+                                        {"5 src/b.txt", errnoText(EPERM)}};
+    const QStringList kept{"b.txt"};
+    const quint64 opened = 6;
 #endif
 
     const Outcome outcome = copy();
-    QCOMPARE(outcome.failures, (QStringList{"4 src/a.txt", "5 src/b.txt"}));
-    QCOMPARE(outcome.filesDone, 3u);
+    QCOMPARE(outcome.failures, failed.keys());
+    for (auto failure = failed.cbegin(); failure != failed.cend(); ++failure)
+        QVERIFY(failure->isEmpty() || outcome.reasons.value(failure.key()) == *failure);
+    QCOMPARE(outcome.filesDone, opened);
     QCOMPARE(readFile(path("dst/a.txt/inside.txt")), QByteArray("dst/a.txt/inside.txt"));
-    QCOMPARE(readFile(path("dst/b.txt")), QByteArray("old"));
-    QCOMPARE(readFile(path("dst/c.txt")), QByteArray("src/c.txt"));
+    for (const char *name : {"b.txt", "c.txt", "d.txt", "e.txt"})
+        QCOMPARE(readFile(path("dst/") + name),
+                 kept.contains(name) ? "old" : readFile(path("src/") + name));
     QCOMPARE(strayTemporaries(), QStringList());
 }
 
@@ -335,14 +483,30 @@ void TestEngine::folderThatCannotBeMade_data()
     QTest::addColumn<QString>("blocker");
     QTest::addColumn<QStringList>("failed");
     QTest::addColumn<QStringList>("copied");
+    // The system's own words for the cause, whether or not they have an errno of their own.
+    QTest::addColumn<QString>("reason");
+    const QStringList all{"1 src/a.txt", "1 src/sub/b.txt", "1 src/sub/deep/c.txt"};
+    const QString notAFolder = errnoText(ENOTDIR);
     QTest::newRow("a sub-folder") << "dst"
                                   << "dst/sub"
                                   << QStringList{"1 src/sub/b.txt", "1 src/sub/deep/c.txt"}
-                                  << QStringList{"a.txt"};
-    QTest::newRow("the target root")
-        << "dst/inner"
-        << "dst" << QStringList{"1 src/a.txt", "1 src/sub/b.txt", "1 src/sub/deep/c.txt"}
-        << QStringList{};
+                                  << QStringList{"a.txt"} << notAFolder;
+    QTest::newRow("the target root") << "dst/inner"
+                                     << "dst" << all << QStringList{} << notAFolder;
+#ifdef Q_OS_WIN
+    constexpr int refusedName = ERROR_INVALID_NAME;
+    QTest::newRow("a name Windows refuses")
+        << "dst/a?b" << QString() << all << QStringList{} << qt_error_string(refusedName);
+    // A drive letter that names nothing: the climb to a root that exists ends there.
+    char drive = 'B';
+    while (QDir::drives().contains(QFileInfo(QStringLiteral("%1:/").arg(drive))))
+        ++drive;
+    QTest::newRow("a drive that is not there") << QStringLiteral("%1:/dst").arg(drive) << QString()
+                                               << all << QStringList{} << errnoText(ENOENT);
+#else
+    QTest::newRow("a name too long") << "dst/" + QString(256, u'n') << QString() << all
+                                     << QStringList{} << errnoText(ENAMETOOLONG);
+#endif
 }
 
 // A file where a destination folder must go: the files below it were not copied, and the job
@@ -353,12 +517,15 @@ void TestEngine::folderThatCannotBeMade()
     QFETCH(QString, blocker);
     QFETCH(QStringList, failed);
     QFETCH(QStringList, copied);
+    QFETCH(QString, reason);
     QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt", "src/sub/deep/c.txt"}));
-    QVERIFY(writeFile(path(blocker), "in the way"));
+    QVERIFY(blocker.isEmpty() || writeFile(path(blocker), "in the way"));
 
     const Outcome outcome = runJob(*job(OverwriteAll, "src", target));
     QCOMPARE(outcome.failures, failed);
-    QCOMPARE(readFile(path(blocker)), QByteArray("in the way"));
+    for (const QString &failure : failed)
+        QCOMPARE(outcome.reasons.value(failure), reason);
+    QVERIFY(blocker.isEmpty() || readFile(path(blocker)) == "in the way");
     for (const QString &file : copied)
         QCOMPARE(readFile(path("dst/") + file), readFile(path("src/") + file));
     QCOMPARE(outcome.filesTotal, 3u);
@@ -435,6 +602,38 @@ void TestEngine::nameTakenDuringCopy()
         QVERIFY(readFile(path("dst/big.bin")) == theirs);
     else
         QVERIFY(sameContent(path("src/big.bin"), path("dst/big.bin")));
+    QCOMPARE(strayTemporaries(), QStringList());
+}
+
+void TestEngine::folderRenamedWhileInIt_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("source") << "src/sub";
+    QTest::newRow("destination") << "dst/sub";
+}
+
+// Another program renames a folder the job is in. Windows refuses while the job holds it; POSIX
+// systems allow it, and the job goes on in the folder it entered, under its new name.
+void TestEngine::folderRenamedWhileInIt()
+{
+    QFETCH(QString, folder);
+    QVERIFY(makeBig("src/sub/big.bin", 32 << 20) && makeTree({"src/sub/small.txt", "dst/"}));
+
+    const auto processor = job();
+    QVERIFY2(pauseInside(*processor, "big.bin"), "the copy never started");
+    const bool renamed = QDir().rename(path(folder), path(folder + "-moved"));
+#ifdef Q_OS_WIN
+    QVERIFY2(!renamed, "a folder the job holds was renamed away");
+#else
+    QVERIFY2(renamed, "could not rename the folder");
+#endif
+    processor->resume();
+    QCOMPARE(runJob(*processor).failures, QStringList());
+    const QString now = renamed ? folder + "-moved" : folder;
+    const QString source = folder.startsWith("src") ? now : "src/sub";
+    const QString target = folder.startsWith("dst") ? now : "dst/sub";
+    for (const char *name : {"/big.bin", "/small.txt"})
+        QVERIFY2(sameContent(path(source + name), path(target + name)), name);
     QCOMPARE(strayTemporaries(), QStringList());
 }
 
