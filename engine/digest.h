@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <functional>
 #include <memory>
 
 // 128 bits that tell one content from another, as read: a copy read back from the device is
@@ -27,6 +28,33 @@ public:
     // A hole reads as zeros, and is hashed as them.
     void addZeros(qint64 length);
     Digest result() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// A digest taken on a thread of its own, behind a copy: the copy says how far it has read, and
+// the thread reads that far again, from the system's cache where the copy's reads left the
+// bytes, so that hashing takes another core's time rather than the copy's. One file at a time.
+class FollowingDigest
+{
+public:
+    // Reads length bytes at offset into into; the count read, 0 at the end, -1 on an error.
+    using Reader = std::function<qint64(qint64 offset, char *into, qint64 length)>;
+
+    FollowingDigest();
+    ~FollowingDigest();
+    FollowingDigest(const FollowingDigest &) = delete;
+    FollowingDigest &operator=(const FollowingDigest &) = delete;
+
+    void begin(Reader reader);
+    // The copy has read this far.
+    void readTo(qint64 end);
+    // Waits until the file is hashed to end. False when a read failed: *error is its errno.
+    bool finish(qint64 end, Digest *digest, int *error);
+    // Lets go of the file in hand; once it returns, the reader is no longer called.
+    void abandon();
 
 private:
     struct State;

@@ -394,17 +394,17 @@ struct TransferContext::State
     bool noReplaceRename = true;
     bool hardLinks = true;
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
-    // Of the file in hand, with digests on.
+    // Of the file in hand, with digests on: small files are hashed as they are read, large ones
+    // by a thread of their own behind the copy.
     std::unique_ptr<Digester> digester;
+    std::unique_ptr<FollowingDigest> follower;
 };
 
 TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
 {
     if (digests == Digests::On) {
         m_state->digester = std::make_unique<Digester>();
-        // The kernel's own copies never show the bytes to the job.
-        m_state->splice = false;
-        m_state->rangeCopy = false;
+        m_state->follower = std::make_unique<FollowingDigest>();
     }
 }
 
@@ -427,6 +427,9 @@ struct Transfer::Files
     qint64 writeAt = 0; // where the data held back begins in the copy
     qint64 held = 0;    // bytes gathered and not yet written
     qint64 dataEnd = 0; // end of the source's current run of data
+    // The digest is taken behind the copy, on the digest's own thread; and what it came to.
+    bool following = false;
+    Digest digest;
 
     // Writes out the data held back: all of it, or only what ends on an aligned offset.
     enum class Drain
@@ -439,6 +442,8 @@ struct Transfer::Files
     Transfer::Result passHole(TransferContext::State &context, qint64 size, qint64 *advanced,
                               int *error);
     bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
+    void beginDigest(TransferContext::State &context, qint64 size);
+    bool hashSource(TransferContext::State &context, qint64 length);
     Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,
                                   int *error);
     Transfer::Result sourceUnchanged(int *error) const;
@@ -461,6 +466,9 @@ Transfer::Transfer(TransferContext &context)
 Transfer::~Transfer()
 {
     Files &f = *m_files;
+    // The digest's thread reads the source: it lets go before the source is closed.
+    if (f.following)
+        m_context.m_state->follower->abandon();
     // Data left in the pipe belongs to this file only; the next must start with it empty.
     if (f.viaPipe && f.held > 0)
         m_context.m_state->closePipe();
@@ -496,12 +504,11 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
         return Result::SourceOpenFailed;
     }
     m_size = st.st_size;
-    if (context.digester)
-        context.digester->reset();
     // Fewer blocks than the size needs: there may be holes, which are not written.
     f.sparse = m_size > 0 && qint64(st.st_blocks) * 512 < m_size;
     f.dataEnd = f.sparse ? 0 : m_size;
     f.viaPipe = m_size > PipeThreshold && context.ensurePipe();
+    f.beginDigest(context, m_size);
     if (m_size > PipeThreshold)
         ::posix_fadvise(f.source, 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -568,7 +575,7 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
             *error = errno;
             return Result::ReadFailed;
         }
-        if (context.digester)
+        if (context.digester && !f.following)
             context.digester->add(into, size_t(got));
     }
     if (got == 0)
@@ -576,6 +583,8 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     f.readAt += got;
     f.held += got;
     *advanced = got;
+    if (f.following)
+        context.follower->readTo(f.readAt);
     if (f.held >= GatherBytes && !f.drain(context, Files::Drain::Aligned, error))
         return Result::WriteFailed;
     return Result::Ok;
@@ -603,7 +612,7 @@ Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint
         if (!drain(context, Drain::All, error))
             return Result::WriteFailed;
         *advanced = data - readAt;
-        if (context.digester)
+        if (context.digester && !following)
             context.digester->addZeros(*advanced);
         readAt = writeAt = data;
         return Result::Ok;
@@ -626,12 +635,45 @@ bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qi
     if (got > 0) {
         readAt = writeAt = got;
         *advanced = got;
-        return true;
+        // The kernel's copy shows the job no byte: the digest reads them from the cache.
+        if (context.digester && !following && !hashSource(context, got))
+            readAt = writeAt = *advanced = 0;
+        return *advanced > 0;
     }
     // Refused between these file systems, or not at all: not asked again in this job.
     if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
         context.rangeCopy = false;
     return false;
+}
+
+void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
+{
+    if (!context.digester)
+        return;
+    context.digester->reset();
+    following = size > PipeThreshold;
+    if (following)
+        context.follower->begin([fd = source](qint64 at, char *into, qint64 length) {
+            ssize_t got;
+            do {
+                got = ::pread(fd, into, size_t(length), at);
+            } while (got < 0 && errno == EINTR);
+            return qint64(got);
+        });
+}
+
+// The file's first bytes, as the kernel just copied them.
+bool Transfer::Files::hashSource(TransferContext::State &context, qint64 length)
+{
+    char *buffer = context.gatherBuffer();
+    for (qint64 done = 0; done < length;) {
+        const ssize_t got = ::pread(source, buffer, size_t(qMin(length - done, GatherBytes)), done);
+        if (got <= 0)
+            return false;
+        context.digester->add(buffer, size_t(got));
+        done += got;
+    }
+    return true;
 }
 
 // Moves the next bytes into the job's pipe, from which drain() writes them; a source that
@@ -712,6 +754,13 @@ Transfer::Result Transfer::finish(int *error)
     if (f.sparse && ::ftruncate(f.temporary, m_size) != 0) {
         *error = errno;
         return Result::WriteFailed;
+    }
+    if (f.following) {
+        f.following = false;
+        if (!m_context.m_state->follower->finish(m_size, &f.digest, error))
+            return Result::ReadFailed;
+    } else if (m_context.m_state->digester) {
+        f.digest = m_context.m_state->digester->result();
     }
     const Result source = f.sourceUnchanged(error);
     if (source != Result::Ok)
@@ -850,8 +899,7 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
 
 Digest Transfer::digest() const
 {
-    const TransferContext::State &context = *m_context.m_state;
-    return context.digester ? context.digester->result() : Digest();
+    return m_files->digest;
 }
 
 // --- ReadBack ---------------------------------------------------------------------------------
