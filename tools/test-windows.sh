@@ -4,6 +4,8 @@
 # Trasko, runs its Windows tests under Wine and builds the installer.
 #   bash tools/test-windows.sh        everything
 #   bash tools/test-windows.sh qt     only the toolchain and Qt (the long part, cached)
+#   bash tools/test-windows.sh build  Qt and Trasko, no tests
+# The last two print the prefix of Qt for Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -169,7 +171,7 @@ build_trasko() {
     log "Trasko for Windows: building into $build_dir"
     nice -n 10 cmake --preset windows >"$work_root/trasko-configure.log" 2>&1 ||
         { cat "$work_root/trasko-configure.log" >&2; exit 1; }
-    nice -n 10 cmake --build --preset windows --parallel "$(nproc)"
+    nice -n 10 cmake --build --preset windows --parallel "$(nproc)" >&2
 }
 
 main() {
@@ -188,6 +190,10 @@ main() {
         return
     fi
     build_trasko "$qt"
+    if [ "$stage" = build ]; then
+        echo "$qt"
+        return
+    fi
     setup_wine
     log "Trasko for Windows: the tests under Wine, the installer among them"
     ctest --preset windows --no-tests=error

@@ -15,10 +15,16 @@ QString desktopEntry()
 }
 
 // The bus only when one is there: sending on a connection that failed would be refused anyway.
+// Windows has none (asking for one there starts the bus library's thread, and could start a bus).
 bool send(const QDBusMessage &message)
 {
+#ifdef Q_OS_WIN
+    Q_UNUSED(message);
+    return false;
+#else
     const QDBusConnection bus = QDBusConnection::sessionBus();
     return bus.isConnected() && bus.send(message);
+#endif
 }
 
 } // namespace

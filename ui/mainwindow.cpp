@@ -33,10 +33,13 @@ namespace {
 // Where a copy-errors row keeps the index of its failure record.
 constexpr int RecordRole = Qt::UserRole + 1;
 
-// Every read or write opens the store afresh, so nothing stale is ever held by the window.
+// Every read or write opens the store afresh, so nothing stale is ever held by the window. The
+// default format is the system's own store (the registry on Windows) unless a test has chosen a
+// file.
 QSettings openSettings()
 {
-    return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
+    return QSettings(QSettings::defaultFormat(), QSettings::UserScope,
+                     QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
 }
 
 // Asks for the whole form, however tall; the window then bounds itself by its screen. (The

@@ -9,10 +9,15 @@ QString useOwnSettingsHome(const QString &home)
 {
     qputenv("HOME", QFile::encodeName(home));
     QStandardPaths::setTestModeEnabled(true);
+#ifdef Q_OS_WIN
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, home);
+#endif
     return programSettings().fileName();
 }
 
 QSettings programSettings()
 {
-    return QSettings(QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
+    return QSettings(QSettings::defaultFormat(), QSettings::UserScope,
+                     QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
 }

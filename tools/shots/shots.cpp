@@ -1,7 +1,8 @@
 // Drives the real window through its widgets, as a person would, and saves two pictures:
 // the window mid-copy with the information panel open, and the copy-errors page after the
 // job. Reads TRASKO_SHOTS_SOURCE, TRASKO_SHOTS_TARGET and TRASKO_SHOTS_DIR; without a source
-// it saves the window at rest instead and closes it.
+// it saves the window at rest instead (as TRASKO_SHOTS_NAME, window.png unless set) and closes
+// it. On the Windows platform the pictures are taken from the screen, with the window's frame.
 #include <QAbstractButton>
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -45,31 +47,36 @@ private:
         std::exit(2);
     }
 
-    void save(const char *name)
+    void save(const QString &name)
     {
-        const QString path =
-            qEnvironmentVariable("TRASKO_SHOTS_DIR") + QLatin1Char('/') + QLatin1String(name);
-        if (!m_window->grab().save(path, "PNG"))
+        const QString path = qEnvironmentVariable("TRASKO_SHOTS_DIR") + QLatin1Char('/') + name;
+        if (!picture().save(path, "PNG"))
             fail("cannot save " + path.toLocal8Bit());
         std::printf("saved %s\n", qPrintable(path));
         std::fflush(stdout);
     }
 
+    // What a person sees: on Windows the system draws the frame, which only the screen shows.
+    QPixmap picture() const
+    {
+        if (QGuiApplication::platformName() != QLatin1String("windows"))
+            return m_window->grab();
+        const QRect frame = m_window->frameGeometry();
+        return m_window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
+                                              frame.height());
+    }
+
     void step()
     {
+        const bool atRest = qEnvironmentVariable("TRASKO_SHOTS_SOURCE").isEmpty();
         if (!m_window) {
             for (QWidget *top : QApplication::topLevelWidgets()) {
                 auto *window = qobject_cast<QMainWindow *>(top);
                 if (window && window->isVisible())
                     m_window = window;
             }
-            if (!m_window)
+            if (!m_window || atRest)
                 return;
-            if (qEnvironmentVariable("TRASKO_SHOTS_SOURCE").isEmpty()) {
-                save("window.png");
-                m_window->close();
-                return;
-            }
             widget<QLineEdit>("lineEditSource")
                 ->setText(qEnvironmentVariable("TRASKO_SHOTS_SOURCE"));
             widget<QLineEdit>("lineEditTarget")
@@ -77,6 +84,14 @@ private:
             widget<QRadioButton>("radioButtonOverwriteAll")->click();
             widget<QAbstractButton>("buttonStart")->click();
             widget<QAbstractButton>("buttonInfo")->click();
+            return;
+        }
+        if (atRest) {
+            // A second after it showed, once the system has drawn it.
+            if (++m_restPolls == 20) {
+                save(qEnvironmentVariable("TRASKO_SHOTS_NAME", QStringLiteral("window.png")));
+                m_window->close();
+            }
             return;
         }
         auto *tabs = widget<QTabWidget>("tabWidget");
@@ -104,6 +119,7 @@ private:
     QTimer m_poll;
     QPointer<QMainWindow> m_window;
     bool m_midCopySaved = false;
+    int m_restPolls = 0;
 };
 
 class ShotsPlugin : public QGenericPlugin
