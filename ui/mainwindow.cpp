@@ -654,10 +654,12 @@ void MainWindow::updateInfo()
 
     updateTimeLeft(work.filesDone, work.filesTotal, work.bytesDone, work.bytesTotal);
 
-    // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after.
+    // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after. A
+    // job that moved bytes within its first millisecond had one going.
     const qint64 ms = m_processor->elapsedMilliseconds();
-    if (ms > 0)
-        m_form->labelSpeed->setText(formatSize(double(done) * 1000 / double(ms)) + tr("/sec"));
+    if (ms > 0 || done > 0)
+        m_form->labelSpeed->setText(formatSize(double(done) * 1000 / double(qMax<qint64>(ms, 1))) +
+                                    tr("/sec"));
     else
         m_form->labelSpeed->setText(tr("0 Bytes/sec"));
 }
