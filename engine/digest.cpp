@@ -77,7 +77,8 @@ struct FollowingDigest::State
     int error = 0;
     qint64 available = 0;
     qint64 hashed = 0;
-    qint64 told = 0; // the copy's side: what it last told
+    qint64 told = 0;                 // the copy's side: what it last told
+    std::atomic<qint64> progress{0}; // hashed, as it goes, read without the lock
     std::thread thread;
 };
 
@@ -106,6 +107,7 @@ void FollowingDigest::begin(Reader reader)
     m_state->active = true;
     m_state->error = 0;
     m_state->available = m_state->hashed = m_state->told = 0;
+    m_state->progress.store(0);
 }
 
 void FollowingDigest::readTo(qint64 end)
@@ -118,6 +120,11 @@ void FollowingDigest::readTo(qint64 end)
         m_state->available = end;
     }
     m_state->wake.notify_one();
+}
+
+qint64 FollowingDigest::hashedTo() const
+{
+    return m_state->progress.load(std::memory_order_relaxed);
 }
 
 bool FollowingDigest::finish(qint64 end, Digest *digest, int *error)
@@ -167,6 +174,7 @@ void FollowingDigest::State::hashAvailable(std::unique_lock<std::mutex> &lock)
         }
         digester.add(buffer.get(), size_t(got));
         at += got;
+        progress.store(at, std::memory_order_relaxed);
     }
     lock.lock();
     reading = false;

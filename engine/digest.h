@@ -51,6 +51,8 @@ public:
     void begin(Reader reader);
     // The copy has read this far.
     void readTo(qint64 end);
+    // How far the file is hashed: the copy may let the source's cached pages go up to there.
+    qint64 hashedTo() const;
     // Waits until the file is hashed to end. False when a read failed: *error is its errno.
     bool finish(qint64 end, Digest *digest, int *error);
     // Lets go of the file in hand; once it returns, the reader is no longer called.

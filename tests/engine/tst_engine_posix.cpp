@@ -81,6 +81,7 @@ private slots:
     void failedWritesKeepTheOldDestination();
     void sourceReadError();
     void targetOpenError();
+    void writeBackFailureIsRecorded_data();
     void writeBackFailureIsRecorded();
 
     void specialFilesAreListed_data();
@@ -374,9 +375,22 @@ void TestEnginePosix::targetOpenError()
 }
 
 // A disk image on a file system too small to hold it: the copy lands in the page cache, and
-// only writing it out to the device fails. The job must not end as a clean success.
+// only writing it out to the device fails. The job must not end as a clean success. A large
+// file is written out as it is copied, so the failure is its own; small ones fail at the flush.
+void TestEnginePosix::writeBackFailureIsRecorded_data()
+{
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QStringList>("failures");
+    QTest::newRow("one large file") << 1 << (32 << 20) << QStringList{"3 src/0.bin"};
+    QTest::newRow("small files, at the flush") << 48 << (1 << 20) << QStringList{"3 disk/copy"};
+}
+
 void TestEnginePosix::writeBackFailureIsRecorded()
 {
+    QFETCH(int, files);
+    QFETCH(int, size);
+    QFETCH(QStringList, failures);
     if (!mount({"-t", "tmpfs", "-o", "size=8m", "tmpfs"}, path("backing")))
         QSKIP("needs root to mount a tmpfs");
     QVERIFY(run("truncate", {"-s", "128M", path("backing/disk.img")}));
@@ -384,12 +398,13 @@ void TestEnginePosix::writeBackFailureIsRecorded()
                 {"-q", "-E", "lazy_itable_init=0,lazy_journal_init=0", path("backing/disk.img")}));
     if (!mount({"-o", "loop", path("backing/disk.img")}, path("disk")))
         QSKIP("needs a loop device");
-    QVERIFY(makeBig("src/big.bin", 32 << 20));
+    for (int i = 0; i < files; ++i)
+        QVERIFY(makeBig(QStringLiteral("src/%1.bin").arg(i), size));
 
     const auto processor = job(OverwriteAll, "src", "disk/copy");
     const Outcome outcome = runJob(*processor);
     QVERIFY(outcome.ran);
-    QCOMPARE(outcome.failures, QStringList{"3 disk/copy"});
+    QCOMPARE(outcome.failures, failures);
     const CopyError failure = processor->failures().constFirst();
     QVERIFY2(!failure.reason().isEmpty(), "the system's reason is kept");
 }
