@@ -4,23 +4,21 @@
 
 namespace CopyRules {
 
-namespace {
-
-qint64 floorToMs(qint64 ns)
+qint64 floorTo(qint64 ns, qint64 step)
 {
-    return ns >= 0 ? ns / 1000000 : -((-ns + 999999) / 1000000);
+    return ns >= 0 ? ns / step : -((-ns + step - 1) / step);
 }
 
-} // namespace
-
-bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const NativeFs::Status &target)
+bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const NativeFs::Status &target,
+                qint64 timeStep)
 {
     switch (mode) {
     case OverwriteNone:
         return false;
     case OverwriteOlder:
-        // To the millisecond: a time set by a program that keeps no finer is the same time.
-        return floorToMs(target.modifiedNs) < floorToMs(source.modifiedNs);
+        // A time the destination stored coarser than the source's is the same time, not an
+        // older one: a stick that keeps two seconds must not get every file again each week.
+        return floorTo(target.modifiedNs, timeStep) < floorTo(source.modifiedNs, timeStep);
     case OverwriteSmaller:
         return target.size < source.size;
     case OverwriteAll:

@@ -11,8 +11,16 @@
 // entry is not copied, in the job's own words.
 namespace CopyRules {
 
-// Whether the overwrite policy lets source replace target, which exists.
-bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const NativeFs::Status &target);
+// Modification times are compared in whole steps of this many nanoseconds: a millisecond, since
+// many programs and file systems keep no finer, or what the destination keeps, if coarser.
+inline constexpr qint64 Millisecond = 1000000;
+// ns cut down to a whole number of steps.
+qint64 floorTo(qint64 ns, qint64 step);
+
+// Whether the overwrite policy lets source replace target, which exists. "Older" compares the
+// times in whole steps of timeStep nanoseconds.
+bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const NativeFs::Status &target,
+                qint64 timeStep = Millisecond);
 
 // The system's words for an error; empty for none.
 QString systemReason(int error);

@@ -60,7 +60,7 @@ void Processor::Job::scanFile(const Frame &frame, const Path &name)
         return; // gone since the listing, or no file; the copy will meet whatever is there then
     const Status target =
         frame.targetState == TargetState::Open ? frame.target.status(name, Links::Stay) : Status();
-    if (target.exists && !CopyRules::shouldCopy(p.m_overwriteMode, source, target))
+    if (target.exists && !rulesAllow(frame, source, target))
         return;
     p.m_filesTotal.fetch_add(1);
     p.m_bytesTotal.fetch_add(quint64(source.size));
@@ -86,6 +86,7 @@ void Processor::Job::FileCopy::run()
         if (target.exists && judge(target) != Verdict::Copy)
             return;
     }
+    m_job.clearLeftovers(m_frame);
     std::optional<Transfer> transfer;
     if (!open(transfer))
         return;
@@ -103,8 +104,7 @@ Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &
     }
     const Status source = m_frame.source.status(m_name, Links::Follow);
     m_p.m_currentFileSize.store(quint64(source.size));
-    return CopyRules::shouldCopy(m_p.m_overwriteMode, source, target) ? Verdict::Copy
-                                                                      : Verdict::Leave;
+    return m_job.rulesAllow(m_frame, source, target) ? Verdict::Copy : Verdict::Leave;
 }
 
 bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)

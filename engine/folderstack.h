@@ -30,6 +30,11 @@ struct Frame
     QString unreachableReason;
     // Made by this job: nothing can lie in it yet.
     bool targetNew = false;
+    // With "Keep dates", the destination gets its source's time once the job has changed it:
+    // every folder below the destination root, and the root if the job made it.
+    bool keepsDate = true;
+    // Other jobs' stale temporary files were looked for here.
+    bool leftoversCleared = false;
     // Its sub-folders; its files are read when their turn comes, a batch at a time.
     NativeFs::Listing folders;
     size_t nextFolder = 0;

@@ -43,16 +43,23 @@ struct Processor::Job
     void walkFiles(Frame &frame, Phase phase);
     void leaveFolder(Phase phase);
     void openTarget(Frame &frame, Frame *parent, Phase phase);
-    void openRootTarget(Frame &frame, Phase phase);
-    void openChildTarget(Frame &frame, Frame &parent, Phase phase);
+    void openRootTarget(Frame &frame, NativeFs::Permissions permissions, Phase phase);
+    void openChildTarget(Frame &frame, Frame &parent, NativeFs::Permissions permissions,
+                         Phase phase);
     // The end of opening any destination folder, for the walk and the retry alike.
     void adoptTarget(Frame &frame, Phase phase);
 
     // A retry: each listed file in a frame of its own folders.
     void walkRetryFiles(Phase phase);
     void retryFile(const Path &listed, Phase phase);
+    // What a retry needs of each source folder from the root down, for its copy.
+    struct SourceLevel
+    {
+        NativeFs::Permissions permissions;
+        qint64 modifiedNs;
+    };
     bool openRetryFolders(const QList<Path> &folders, Phase phase);
-    bool openRetrySource(const QList<Path> &folders, Phase phase);
+    bool openRetrySource(const QList<Path> &folders, Phase phase, std::vector<SourceLevel> *levels);
     void retryFolder(const Path &listed, const Path &name, bool isLink, Phase phase);
 
     // One file (filecopy.cpp).
@@ -61,6 +68,16 @@ struct Processor::Job
     void copyFile(Frame &frame, const Path &name, const Path *listed);
 
     void keepForFlush(const NativeFs::Folder &folder);
+
+    // Dates (with "Keep dates"): the steps in which the frame's destination keeps a time, and
+    // a destination folder given back its source's time once the job has changed it.
+    qint64 timeStep(const Frame &frame);
+    // The overwrite rule, with times compared in the frame's destination's steps.
+    bool rulesAllow(const Frame &frame, const NativeFs::Status &source,
+                    const NativeFs::Status &target);
+    void keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record);
+    // Before the first file is copied into a folder that was there before the job.
+    void clearLeftovers(Frame &frame);
 
     // The verify phase (verification.cpp).
     void noteCopied(const Frame &frame, const Path &name, qint64 size, const Digest &digest,
@@ -77,6 +94,9 @@ struct Processor::Job
     // Source and destination of every file are one path: nothing to do.
     const bool samePath;
 
+    const bool keepDates;
+    // Per destination device, the steps its times are kept in, once learnt.
+    QHash<quint64, qint64> timeSteps;
     NativeFs::TransferContext transfer;
     FolderStack stack;
     TreeBounds bounds;

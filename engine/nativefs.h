@@ -84,6 +84,15 @@ enum class HiddenEntries
     Include
 };
 
+// The access a folder's copy is made with. On POSIX systems: the original's permission bits
+// (never set-user-ID, set-group-ID or sticky), with the owner's write and search added so that
+// later jobs can still write into a copy of a read-only folder; the process's umask applies. On
+// Windows a new folder takes the access rules of the one it is made in, and this carries nothing.
+struct Permissions
+{
+    quint32 bits = 0777;
+};
+
 // What putting a copy in place does to a file that bears its name.
 enum class Existing
 {
@@ -169,8 +178,19 @@ public:
     void close();
 
     Status status(const Path &name, Links links) const;
+    // This folder's modification time as it stands now; 0 when the system will not say.
+    qint64 modifiedNs() const;
+    bool setModified(qint64 ns, int *error) const;
+    // What a copy of this folder is made with.
+    Permissions permissionsForCopy() const;
     // Creates a sub-folder; fails with EEXIST when the name is taken.
-    bool makeFolder(const Path &name, int *error) const;
+    bool makeFolder(const Path &name, Permissions permissions, int *error) const;
+    // Removes a file, never a folder, and never what a link leads to.
+    bool removeFile(const Path &name, int *error) const;
+    // The steps in which this folder's file system keeps a file's modification time, in
+    // nanoseconds, learnt from the file system itself: where its kind does not tell, by setting a
+    // time on a file of probeName and reading it back. 0 when it cannot be learnt.
+    qint64 timeResolutionNs(const Path &probeName) const;
     // This folder, its real parent, and so on up to the root, however this one was reached.
     std::vector<FolderId> ancestry() const;
     // True when this folder is ancestor or lies anywhere below it.
@@ -194,8 +214,9 @@ private:
 // folders that hold path, however they are reached.
 std::vector<FolderId> ancestryOf(Path path);
 
-// Creates path and any missing parents. *error is set when it is not a folder afterwards.
-bool makePath(const Path &path, int *error);
+// Creates path and any missing parents, path itself with the given permissions. *error is set
+// when it is not a folder afterwards. True when it made path itself: *made.
+bool makePath(const Path &path, Permissions permissions, bool *made, int *error);
 
 // Reads an open folder from its start, a batch of entries at a time, so that a folder of a
 // million files costs the memory of one batch. Reads through the folder's own handle: one
@@ -229,7 +250,14 @@ public:
         // job's buffer, where the hash can see them.
         On
     };
-    explicit TransferContext(Digests digests = Digests::Off);
+    enum class Dates
+    {
+        // A copy gets the time it was written, like any new file.
+        New,
+        // A copy keeps its source's modification time, set before it is put in place.
+        Keep
+    };
+    explicit TransferContext(Digests digests = Digests::Off, Dates dates = Dates::New);
     ~TransferContext();
     TransferContext(const TransferContext &) = delete;
     TransferContext &operator=(const TransferContext &) = delete;
@@ -243,7 +271,9 @@ private:
 
 // One file in flight: the source open for reading and its copy being written beside the
 // destination, without a name where the system allows until it is put in place. Whatever
-// happens, the copy is gone when the object is, unless it was put in place.
+// happens, the copy is gone when the object is, unless it was put in place. On POSIX systems the
+// copy is made with its source's permission bits (less the umask) from its first moment, so that
+// it is never readable by more people than its source is.
 class Transfer
 {
 public:

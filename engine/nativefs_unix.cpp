@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -90,6 +91,64 @@ bool leadsNowhere(int error)
     return error == ENOENT || error == ENOTDIR || error == ELOOP;
 }
 
+constexpr qint64 NsPerSecond = 1000000000;
+
+qint64 nanoseconds(const timespec &time)
+{
+    return qint64(time.tv_sec) * NsPerSecond + time.tv_nsec;
+}
+
+timespec timeOf(qint64 ns)
+{
+    qint64 seconds = ns / NsPerSecond;
+    qint64 rest = ns % NsPerSecond;
+    if (rest < 0) {
+        --seconds;
+        rest += NsPerSecond;
+    }
+    return {time_t(seconds), long(rest)};
+}
+
+// An odd second, and nanoseconds that no coarser step divides: what a file system keeps of it
+// tells its step, whether it cuts a time down or rounds it.
+constexpr qint64 TimeProbe = 1000000001 * NsPerSecond + 987654321;
+
+qint64 resolutionShown(qint64 kept)
+{
+    // From the coarsest: FAT's two seconds, whole seconds, exFAT's 10 ms, and the finer ones.
+    static constexpr qint64 Steps[] = {
+        2 * NsPerSecond, NsPerSecond, 10000000, 1000000, 1000, 100, 1};
+    for (const qint64 step : Steps) {
+        if (kept % step == 0 && std::abs(kept - TimeProbe) < step)
+            return step;
+    }
+    return 0; // the time set did not stay: nothing can be learnt
+}
+
+// Access times are never carried: the file's own is set again with the new modification time,
+// since some file systems (FAT through FUSE) ignore a modification time set alone.
+bool setModifiedTime(int fd, const timespec &modified, int *error)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || ::futimens(fd, std::array{st.st_atim, modified}.data()) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool setModifiedTimeAt(int folder, const Path &name, const timespec &modified, int *error)
+{
+    struct stat st;
+    if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        ::utimensat(folder, name.constData(), std::array{st.st_atim, modified}.data(),
+                    AT_SYMLINK_NOFOLLOW) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
 Status statusOf(const struct stat &st)
 {
     Status status;
@@ -97,7 +156,7 @@ Status statusOf(const struct stat &st)
     status.exists = true;
     status.replaceable = status.isFile();
     status.size = st.st_size;
-    status.modifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    status.modifiedNs = nanoseconds(st.st_mtim);
     return status;
 }
 
@@ -215,12 +274,55 @@ Status Folder::status(const Path &name, Links links) const
     return status;
 }
 
-bool Folder::makeFolder(const Path &name, int *error) const
+qint64 Folder::modifiedNs() const
 {
-    if (::mkdirat(Native::of(*this), name.constData(), 0777) == 0)
+    struct stat st;
+    return ::fstat(Native::of(*this), &st) == 0 ? nanoseconds(st.st_mtim) : 0;
+}
+
+bool Folder::setModified(qint64 ns, int *error) const
+{
+    return setModifiedTime(Native::of(*this), timeOf(ns), error);
+}
+
+Permissions Folder::permissionsForCopy() const
+{
+    struct stat st;
+    if (::fstat(Native::of(*this), &st) != 0)
+        return {};
+    return {quint32(st.st_mode & 0777) | S_IWUSR | S_IXUSR};
+}
+
+bool Folder::makeFolder(const Path &name, Permissions permissions, int *error) const
+{
+    if (::mkdirat(Native::of(*this), name.constData(), mode_t(permissions.bits)) == 0)
         return true;
     *error = errno;
     return false;
+}
+
+bool Folder::removeFile(const Path &name, int *error) const
+{
+    if (::unlinkat(Native::of(*this), name.constData(), 0) == 0)
+        return true;
+    *error = errno;
+    return false;
+}
+
+qint64 Folder::timeResolutionNs(const Path &probeName) const
+{
+    const int folder = Native::of(*this);
+    const int fd =
+        ::openat(folder, probeName.constData(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return 0;
+    int error = 0;
+    struct stat st;
+    const bool kept = setModifiedTime(fd, timeOf(TimeProbe), &error) && ::fstat(fd, &st) == 0;
+    ::close(fd);
+    ::unlinkat(folder, probeName.constData(), 0);
+    return kept ? resolutionShown(nanoseconds(st.st_mtim)) : 0;
 }
 
 bool Folder::syncFileSystem(int *error) const
@@ -326,28 +428,33 @@ bool FolderReader::State::classify(const char *name, unsigned char type, Listing
     return true;
 }
 
-bool makePath(const Path &path, int *error)
+bool makePath(const Path &path, Permissions permissions, bool *made, int *error)
 {
-    struct stat st;
-    if (::mkdir(path.constData(), 0777) == 0)
+    *made = false;
+    if (::mkdir(path.constData(), mode_t(permissions.bits)) == 0) {
+        *made = true;
         return true;
-    const int made = errno;
-    if (made == ENOENT) {
+    }
+    const int refused = errno;
+    if (refused == ENOENT) {
         const qsizetype at = path.lastIndexOf('/');
-        if (at > 0 && makePath(path.left(at), error)) {
-            if (::mkdir(path.constData(), 0777) == 0)
-                return true;
-            if (errno != EEXIST) {
-                *error = errno;
-                return false;
-            }
-        } else if (at > 0) {
+        bool parentMade = false;
+        // The folders above are no copies of anything: the system's defaults.
+        if (at <= 0 || !makePath(path.left(at), Permissions(), &parentMade, error))
+            return false;
+        if (::mkdir(path.constData(), mode_t(permissions.bits)) == 0) {
+            *made = true;
+            return true;
+        }
+        if (errno != EEXIST) {
+            *error = errno;
             return false;
         }
-    } else if (made != EEXIST) {
-        *error = made;
+    } else if (refused != EEXIST) {
+        *error = refused;
         return false;
     }
+    struct stat st;
     if (::stat(path.constData(), &st) != 0) {
         *error = errno;
         return false;
@@ -408,6 +515,7 @@ struct TransferContext::State
     bool procLink = ::access("/proc/self/fd", F_OK) == 0;
     bool noReplaceRename = true;
     bool hardLinks = true;
+    bool keepDates = false;
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
     // Of the file in hand, with digests on: small files are hashed as they are read, large ones
     // by a thread of their own behind the copy.
@@ -415,8 +523,9 @@ struct TransferContext::State
     std::unique_ptr<FollowingDigest> follower;
 };
 
-TransferContext::TransferContext(Digests digests) : m_state(std::make_unique<State>())
+TransferContext::TransferContext(Digests digests, Dates dates) : m_state(std::make_unique<State>())
 {
+    m_state->keepDates = dates == Dates::Keep;
     if (digests == Digests::On) {
         m_state->digester = std::make_unique<Digester>();
         m_state->follower = std::make_unique<FollowingDigest>();
@@ -476,6 +585,10 @@ struct Transfer::Files
     Transfer::Placed giveName(TransferContext::State &context, Naming naming, const char *name,
                               int *error);
     Transfer::Placed renameKeeping(TransferContext::State &context, const char *name, int *error);
+    Transfer::Placed placeAs(TransferContext::State &context, const Path &name, Existing existing,
+                             int *error);
+    // With dates kept: the time a named copy bore under its temporary name.
+    timespec dated = {};
 };
 
 Transfer::Transfer(TransferContext &context)
@@ -537,9 +650,12 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.releaseCopy = f.viaPipe && !heldInMemory(f.targetFolder);
     f.targetDevice = target.id().device;
     f.temporaryName = temporaryName;
+    // The source's permission bits from the first moment: a private file's copy is never
+    // readable by others, not even while it is written.
+    const mode_t mode = st.st_mode & 0777;
     if (!context.refusesUnnamed(f.targetDevice) && (context.emptyPathLink || context.procLink)) {
         // Without a name until it is complete: a crash leaves nothing behind.
-        f.temporary = ::openat(f.targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        f.temporary = ::openat(f.targetFolder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
         if (f.temporary >= 0) {
             f.unnamed = true;
             return Result::Ok;
@@ -550,7 +666,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     // The name carries the job's random prefix; whatever already bears it (a stale file, a
     // link, a pipe planted there) is refused rather than followed or waited on.
     f.temporary = ::openat(f.targetFolder, temporaryName.constData(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (f.temporary < 0) {
         *error = errno;
         return Result::TargetOpenFailed;
@@ -833,6 +949,18 @@ Transfer::Result Transfer::finish(int *error)
         if (!closeDescriptor(fd, error))
             return Result::WriteFailed;
     }
+    // After the last write, which would move it, and before the copy bears its name. A named
+    // copy gets it once closed: some file systems (FAT through FUSE) date a file when it is.
+    const bool keepDate = m_context.m_state->keepDates;
+    struct stat dated;
+    if (keepDate && f.named &&
+        (!setModifiedTimeAt(f.targetFolder, f.temporaryName, f.opened.st_mtim, error) ||
+         ::fstatat(f.targetFolder, f.temporaryName.constData(), &dated, AT_SYMLINK_NOFOLLOW) != 0))
+        return Result::WriteFailed;
+    if (keepDate && f.named)
+        f.dated = dated.st_mtim;
+    if (keepDate && !f.named && !setModifiedTime(f.temporary, f.opened.st_mtim, error))
+        return Result::WriteFailed;
     return Result::Ok;
 }
 
@@ -856,24 +984,39 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
+    const bool createdNamed = !f.unnamed;
+    const Placed placed = f.placeAs(context, name, existing, error);
+    // Some file systems (FAT through FUSE) date a file again when it is renamed; the date the
+    // copy had under its temporary name is given back. Only what the system refuses is lost.
+    struct stat st;
+    if (placed == Placed::Done && createdNamed && context.keepDates &&
+        ::fstatat(f.targetFolder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        nanoseconds(st.st_mtim) != nanoseconds(f.dated)) {
+        int ignored = 0;
+        setModifiedTimeAt(f.targetFolder, name, f.opened.st_mtim, &ignored);
+    }
+    return placed;
+}
+
+Transfer::Placed Transfer::Files::placeAs(TransferContext::State &context, const Path &name,
+                                          Existing existing, int *error)
+{
     const bool replace = existing == Existing::Replace;
-    if (f.unnamed) {
+    if (unnamed) {
         // A replace goes through the temporary name: a link cannot take a name that is taken.
-        const Placed named =
-            replace
-                ? f.giveName(context, Files::Naming::Temporary, f.temporaryName.constData(), error)
-                : f.giveName(context, Files::Naming::Final, name.constData(), error);
-        if (named != Placed::Done || !replace)
-            return named == Placed::NameTaken && replace ? Placed::Failed : named;
+        const Placed given =
+            replace ? giveName(context, Naming::Temporary, temporaryName.constData(), error)
+                    : giveName(context, Naming::Final, name.constData(), error);
+        if (given != Placed::Done || !replace)
+            return given == Placed::NameTaken && replace ? Placed::Failed : given;
     }
     if (!replace)
-        return f.renameKeeping(context, name.constData(), error);
-    if (::renameat(f.targetFolder, f.temporaryName.constData(), f.targetFolder, name.constData()) !=
-        0) {
+        return renameKeeping(context, name.constData(), error);
+    if (::renameat(targetFolder, temporaryName.constData(), targetFolder, name.constData()) != 0) {
         *error = errno;
         return Placed::Failed;
     }
-    f.named = false;
+    named = false;
     return Placed::Done;
 }
 

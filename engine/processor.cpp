@@ -1,6 +1,7 @@
 #include "engine/processor.h"
 
 #include "engine/job_p.h"
+#include "engine/leftovers.h"
 #include "engine/pathcheck.h"
 
 #include <QDir>
@@ -56,9 +57,12 @@ NativeFs::HiddenEntries hiddenEntries(bool include)
 Processor::Job::Job(Processor &processor)
     : p(processor), sourceRoot(absoluteRoot(processor.m_source)),
       targetRoot(absoluteRoot(processor.m_target)), samePath(sourceRoot == targetRoot),
+      keepDates(processor.m_dates == Dates::Keep),
       transfer(processor.m_verification == Verification::ReadBack
                    ? NativeFs::TransferContext::Digests::On
-                   : NativeFs::TransferContext::Digests::Off)
+                   : NativeFs::TransferContext::Digests::Off,
+               keepDates ? NativeFs::TransferContext::Dates::Keep
+                         : NativeFs::TransferContext::Dates::New)
 {
 }
 
@@ -208,6 +212,11 @@ quint64 Processor::bytesVerified() const
 void Processor::setVerification(Verification verification)
 {
     m_verification = verification;
+}
+
+void Processor::setDates(Dates dates)
+{
+    m_dates = dates;
 }
 
 int Processor::failureCount() const
@@ -481,6 +490,9 @@ void Processor::Job::walkFiles(Frame &frame, Phase phase)
 
 void Processor::Job::leaveFolder(Phase phase)
 {
+    // Everything below it is done: nothing the job does changes the folder again.
+    if (phase == Phase::Copy && keepDates && stack.top().source.isOpen())
+        keepFolderDate(stack.top(), stack.top().source.modifiedNs(), stack.path());
     const FolderStack::Lost lost = stack.pop();
     if (lost.source && phase == Phase::Copy)
         addFailure(lost.path, SourceOpenError, CopyRules::systemReason(lost.error));
@@ -488,21 +500,28 @@ void Processor::Job::leaveFolder(Phase phase)
 
 void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
 {
+    // Only the copy makes folders.
+    const NativeFs::Permissions permissions =
+        phase == Phase::Copy ? frame.source.permissionsForCopy() : NativeFs::Permissions();
     if (!parent)
-        openRootTarget(frame, phase);
+        openRootTarget(frame, permissions, phase);
     else if (parent->targetState == TargetState::Unreachable)
         frame.makeUnreachable(parent->unreachableReason);
     else if (parent->targetState == TargetState::Open)
-        openChildTarget(frame, *parent, phase);
+        openChildTarget(frame, *parent, permissions, phase);
 }
 
-void Processor::Job::openRootTarget(Frame &frame, Phase phase)
+void Processor::Job::openRootTarget(Frame &frame, NativeFs::Permissions permissions, Phase phase)
 {
     int error = 0;
-    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, &error)) {
+    bool made = false;
+    if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, permissions, &made, &error)) {
         frame.makeUnreachable(CopyRules::systemReason(error));
         return;
     }
+    // A folder the person chose keeps its own date; one the job made is a copy like any other.
+    frame.targetNew = made;
+    frame.keepsDate = made;
     frame.target = Folder::open(targetRoot, &error);
     if (!frame.target.isOpen()) {
         if (phase == Phase::Copy)
@@ -517,11 +536,12 @@ void Processor::Job::openRootTarget(Frame &frame, Phase phase)
     adoptTarget(frame, phase);
 }
 
-void Processor::Job::openChildTarget(Frame &frame, Frame &parent, Phase phase)
+void Processor::Job::openChildTarget(Frame &frame, Frame &parent, NativeFs::Permissions permissions,
+                                     Phase phase)
 {
     int error = 0;
     if (phase == Phase::Copy) {
-        frame.targetNew = parent.target.makeFolder(frame.name, &error);
+        frame.targetNew = parent.target.makeFolder(frame.name, permissions, &error);
         if (!frame.targetNew && error != EEXIST) {
             frame.makeUnreachable(CopyRules::systemReason(error));
             return;
@@ -626,28 +646,36 @@ void Processor::Job::retryFile(const Path &listed, Phase phase)
         std::swap(frame.written, written);
         copyFile(frame, name, &listed);
         std::swap(frame.written, written);
+        // No walk leaves this folder: its date is given back file by file.
+        if (keepDates)
+            keepFolderDate(frame, frame.source.modifiedNs(),
+                           listed.left(listed.size() - name.size() - 1));
     }
 }
 
 // The folders of a retried file, on both sides, made below the target root as the walk makes
-// them.
+// them. A folder the retry made a folder in gets its date back at once, with "Keep dates": no
+// walk leaves it later.
 bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase)
 {
     retryFolders = folders;
     retryFrame = Frame();
     retryFrameReady = true;
     retrySourceFailure.reset();
-    if (!openRetrySource(folders, phase))
+    std::vector<SourceLevel> levels;
+    if (!openRetrySource(folders, phase, &levels))
         return false;
     Frame down;
-    openRootTarget(down, phase);
-    for (const Path &name : folders) {
-        if (down.targetState != TargetState::Open)
-            break;
+    openRootTarget(down, levels.front().permissions, phase);
+    Path source = sourceRoot;
+    for (qsizetype i = 0; i < folders.size() && down.targetState == TargetState::Open; ++i) {
         Frame child;
-        child.name = name;
-        openChildTarget(child, down, phase);
+        child.name = folders.at(i);
+        openChildTarget(child, down, levels[size_t(i) + 1].permissions, phase);
+        if (child.targetNew && keepDates)
+            keepFolderDate(down, levels[size_t(i)].modifiedNs, source);
         down = std::move(child);
+        source = NativeFs::join(source, folders.at(i));
     }
     Frame &frame = retryFrame;
     frame.target = std::move(down.target);
@@ -655,6 +683,7 @@ bool Processor::Job::openRetryFolders(const QList<Path> &folders, Phase phase)
     frame.targetState = down.targetState;
     frame.unreachableReason = down.unreachableReason;
     frame.targetNew = down.targetNew;
+    frame.keepsDate = down.keepsDate;
     return frame.targetState == TargetState::Open;
 }
 
@@ -672,7 +701,8 @@ void Processor::Job::retryFolder(const Path &listed, const Path &name, bool isLi
 }
 
 // Below the root every folder lies in the tree, unless a link leads out of it.
-bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase)
+bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase,
+                                     std::vector<SourceLevel> *levels)
 {
     Frame &frame = retryFrame;
     int error = 0;
@@ -680,6 +710,7 @@ bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase)
     for (const Path &name : folders) {
         if (!frame.source.isOpen())
             break;
+        levels->push_back({frame.source.permissionsForCopy(), frame.source.modifiedNs()});
         frame.source = frame.source.openChild(name, Links::Follow, &error);
         if (!frame.source.isOpen())
             break;
@@ -691,9 +722,12 @@ bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase)
         }
         bounds.visit(phase, frame.source.id());
     }
-    if (!frame.source.isOpen())
+    if (!frame.source.isOpen()) {
         retrySourceFailure = CopyRules::systemReason(error);
-    return frame.source.isOpen();
+        return false;
+    }
+    levels->push_back({frame.source.permissionsForCopy(), frame.source.modifiedNs()});
+    return true;
 }
 
 // --- the end -----------------------------------------------------------------------------------
@@ -705,6 +739,53 @@ void Processor::Job::keepForFlush(const Folder &folder)
             return;
     }
     flushFolders.push_back(folder.duplicate());
+}
+
+bool Processor::Job::rulesAllow(const Frame &frame, const NativeFs::Status &source,
+                                const NativeFs::Status &target)
+{
+    // The destination's steps are learnt only where a time decides.
+    const qint64 step =
+        p.m_overwriteMode == OverwriteOlder ? timeStep(frame) : CopyRules::Millisecond;
+    return CopyRules::shouldCopy(p.m_overwriteMode, source, target, step);
+}
+
+qint64 Processor::Job::timeStep(const Frame &frame)
+{
+    if (!keepDates)
+        return CopyRules::Millisecond;
+    const quint64 device = frame.targetId.device;
+    if (const auto known = timeSteps.constFind(device); known != timeSteps.cend())
+        return *known;
+    // Learnt once per device; a folder that cannot be written to teaches nothing, and the next
+    // one is asked.
+    const qint64 kept = frame.target.timeResolutionNs(
+        NativeFs::temporaryName(p.m_tempPrefix, QByteArrayLiteral("time")));
+    if (kept > 0)
+        timeSteps.insert(device, qMax(kept, CopyRules::Millisecond));
+    return qMax(kept, CopyRules::Millisecond);
+}
+
+void Processor::Job::keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record)
+{
+    if (!frame.keepsDate || frame.targetState != TargetState::Open || sourceNs == 0)
+        return;
+    // A time the destination already holds is not written again: an unchanged folder on a
+    // stick is not written to at all.
+    const qint64 step = timeStep(frame);
+    if (CopyRules::floorTo(frame.target.modifiedNs(), step) == CopyRules::floorTo(sourceNs, step))
+        return;
+    int error = 0;
+    if (!frame.target.setModified(sourceNs, &error))
+        addFailure(record, TargetWriteError, CopyRules::systemReason(error));
+}
+
+void Processor::Job::clearLeftovers(Frame &frame)
+{
+    if (frame.targetNew || frame.leftoversCleared)
+        return;
+    frame.leftoversCleared = true;
+    Leftovers::clear(frame.target, p.m_tempPrefix);
 }
 
 // "Complete" must mean on the device: a disk unplugged at that word keeps the copy.

@@ -30,6 +30,15 @@ public:
         ReadBack
     };
 
+    enum class Dates
+    {
+        // Copies get the time they are written, so that "older files" then means "changed
+        // since the last copy".
+        New,
+        // Each file's copy keeps its source's modification time, each folder's too.
+        Keep
+    };
+
     Processor(const QString &source, const QString &target, OverwriteMode mode,
               bool includeSubFolders, bool includeHidden);
     // Cancels a job still running, releases a pause still held and waits for the thread.
@@ -72,6 +81,7 @@ public:
     void setRetryFiles(const QList<CopyError> &failures);
     // Before start().
     void setVerification(Verification verification);
+    void setDates(Dates dates);
 
     static constexpr qint64 CopyBufferSize = 16000;
 
@@ -101,6 +111,7 @@ private:
     const QByteArray m_tempPrefix;
     bool m_retryMode = false;
     Verification m_verification = Verification::Off;
+    Dates m_dates = Dates::New;
     QList<QByteArray> m_retryFiles;
 
     // Written by the worker only; read by the GUI at any time.

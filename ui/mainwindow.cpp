@@ -115,6 +115,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_form->checkBoxSubFolders->setChecked(settings.value(SettingsKey::SubFolder, true).toBool());
     m_form->checkBoxHidden->setChecked(settings.value(SettingsKey::Hidden, false).toBool());
     m_form->checkBoxVerify->setChecked(settings.value(SettingsKey::VerifyCopies, false).toBool());
+    m_form->checkBoxKeepDates->setChecked(settings.value(SettingsKey::KeepDates, false).toBool());
 }
 
 MainWindow::~MainWindow()
@@ -328,6 +329,8 @@ void MainWindow::startJob(const QString &source, const QString &target,
     m_copyDoneMs.reset();
     if (m_verifyJob)
         m_processor->setVerification(Processor::Verification::ReadBack);
+    if (m_form->checkBoxKeepDates->isChecked())
+        m_processor->setDates(Processor::Dates::Keep);
     // What waits to be written before the job began is not the job's to wait for.
     m_remaining = RemainingTime(WriteBacklog::read());
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
@@ -378,6 +381,7 @@ void MainWindow::on_buttonStart_clicked()
         settings.setValue(SettingsKey::SubFolder, m_form->checkBoxSubFolders->isChecked());
         settings.setValue(SettingsKey::Hidden, m_form->checkBoxHidden->isChecked());
         settings.setValue(SettingsKey::VerifyCopies, m_form->checkBoxVerify->isChecked());
+        settings.setValue(SettingsKey::KeepDates, m_form->checkBoxKeepDates->isChecked());
     }
     m_state = StateRunning;
     updateStartButton();
@@ -457,7 +461,7 @@ void MainWindow::processFinished()
                                              .arg(m_processor->filesToVerify()));
         announceOutcome(tr("Operation cancelled"));
     } else {
-        m_form->labelStatus->setText(tr("Operation complete"));
+        m_form->labelStatus->setText(completeStatus());
         announceOutcome(tr("Operation complete"));
         const QList<CopyError> failures = m_processor->failures();
         if (!failures.isEmpty()) {
@@ -474,19 +478,34 @@ void MainWindow::processFinished()
     }
 }
 
+// "Verified" only when every file copied was read back whole from the device.
+bool MainWindow::everyCopyVerified() const
+{
+    const quint32 copied = m_processor->filesCopied();
+    return m_verifyJob && !m_processor->isCancelled() && copied > 0 &&
+           m_processor->filesVerified() == copied;
+}
+
+// What a read-back proved is said where the person looks, not only to the desktop.
+QString MainWindow::completeStatus() const
+{
+    const quint32 copied = m_processor->filesCopied();
+    if (!everyCopyVerified())
+        return tr("Operation complete");
+    return copied == 1 ? tr("Operation complete: 1 copy verified")
+                       : tr("Operation complete: %1 copies verified").arg(copied);
+}
+
 void MainWindow::announceOutcome(const QString &outcome)
 {
     if (isActiveWindow())
         return;
     const QLocale english(QLocale::English);
     const quint32 files = m_processor->filesCopied();
-    // "Verified" only when every file copied was read back whole from the device.
-    const bool verified = m_verifyJob && !m_processor->isCancelled() && files > 0 &&
-                          m_processor->filesVerified() == files;
-    const QString body =
-        (verified ? tr("%1 %2 copied and verified, %3 failed") : tr("%1 %2 copied, %3 failed"))
-            .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
-                 english.toString(m_processor->failureCount()));
+    const QString body = (everyCopyVerified() ? tr("%1 %2 copied and verified, %3 failed")
+                                              : tr("%1 %2 copied, %3 failed"))
+                             .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
+                                  english.toString(m_processor->failureCount()));
     m_announcer.announce(this, outcome, body);
 }
 

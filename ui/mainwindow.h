@@ -102,6 +102,9 @@ private:
     OverwriteMode overwriteMode() const;
     // Starts a job with the form's options; a non-empty list makes it a retry of those files.
     void startJob(const QString &source, const QString &target, const QList<CopyError> &retry);
+    bool everyCopyVerified() const;
+    // The status of a job that ended without a cancel.
+    QString completeStatus() const;
     // The desktop hears of a job that ended while the window was in the background.
     void announceOutcome(const QString &outcome);
 

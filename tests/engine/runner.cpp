@@ -1,8 +1,8 @@
 // Runs one copy job in a process of its own, so that a test can run it with fewer privileges,
 // under resource limits, under strace or with faults injected into the C library, none of which
 // it may do to itself. Usage:
-//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--verify] [--retry PATH]... SOURCE
-//   TARGET
+//   engine_runner [--mode N] [--no-subfolders] [--hidden] [--verify] [--keep-dates]
+//   [--retry PATH]... SOURCE TARGET
 // Prints the job's counters and per record a "failure CODE PATH" line and a "reason TEXT" line,
 // in the platform's native form of names (UTF-8 on Windows).
 
@@ -21,6 +21,7 @@ int main(int argc, char **argv)
     bool subFolders = true;
     bool hidden = false;
     bool verify = false;
+    bool keepDates = false;
     QStringList retry;
     QStringList roots;
     for (int i = 1; i < argc; ++i) {
@@ -34,6 +35,8 @@ int main(int argc, char **argv)
             hidden = true;
         else if (!std::strcmp(arg, "--verify"))
             verify = true;
+        else if (!std::strcmp(arg, "--keep-dates"))
+            keepDates = true;
         else if (!std::strcmp(arg, "--retry") && hasValue)
             retry.append(QFile::decodeName(argv[++i]));
         else
@@ -49,6 +52,8 @@ int main(int argc, char **argv)
         processor.setRetryFiles(retry);
     if (verify)
         processor.setVerification(Processor::Verification::ReadBack);
+    if (keepDates)
+        processor.setDates(Processor::Dates::Keep);
     processor.start();
     processor.wait();
 

@@ -64,6 +64,8 @@ private slots:
     void shortcutsAreFiles();
     void verifyPassesAGoodCopy_data();
     void verifyPassesAGoodCopy();
+    void weeklyBackupWithOlderFiles_data();
+    void weeklyBackupWithOlderFiles();
 
     void pauseHoldsWorker();
     void cancelKeepsOldDestination_data();
@@ -295,6 +297,52 @@ void TestEngine::verifyPassesAGoodCopy()
     QCOMPARE(outcome.filesVerified, quint64(files.size()));
     for (const QString &file : files)
         QVERIFY2(sameContent(path("src/" + file), path("dst/" + file)), qPrintable(file));
+}
+
+void TestEngine::weeklyBackupWithOlderFiles_data()
+{
+    QTest::addColumn<bool>("keepDates");
+    QTest::newRow("new dates") << false;
+    QTest::newRow("keep dates") << true;
+}
+
+// With "Keep dates" every copy, file and folder, bears its source's time; without, the time it
+// was written. Either way the same job again with "Older files" copies nothing, and after an
+// edit exactly the file edited.
+void TestEngine::weeklyBackupWithOlderFiles()
+{
+    QFETCH(bool, keepDates);
+    const QStringList entries{"",          "a.txt",    "empty",         "sub",
+                              "sub/b.txt", "sub/deep", "sub/deep/c.txt"};
+    QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt", "src/sub/deep/c.txt", "src/empty/"}));
+    constexpr qint64 Dated = 1561939200'123456700;      // 2019, in steps every system keeps
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) // files before the folders holding them
+        QVERIFY(setModifiedNs(path("src/" + entries[i]), Dated + i * 1000000000));
+    const auto backup = [&] {
+        const auto processor = job(OverwriteOlder);
+        if (keepDates)
+            processor->setDates(Processor::Dates::Keep);
+        return runJob(*processor);
+    };
+    const qint64 started = QDateTime::currentMSecsSinceEpoch() * 1000000;
+    QCOMPARE(backup().failures, QStringList());
+    for (const QString &entry : entries) {
+        const qint64 copied = modifiedNs(path("dst/" + entry));
+        QVERIFY2(keepDates ? copied == modifiedNs(path("src/" + entry)) : copied > started - 2e9,
+                 qPrintable(entry));
+    }
+    QCOMPARE(backup().filesTotal, 0u);
+
+    QVERIFY(writeFile(path("src/sub/b.txt"), "edited"));
+    const qint64 edited = (QDateTime::currentSecsSinceEpoch() + 3600) * 1000000000;
+    QVERIFY(setModifiedNs(path("src/sub/b.txt"), edited));
+    const Outcome again = backup();
+    QCOMPARE(again.failures, QStringList());
+    QCOMPARE(again.filesTotal, 1u);
+    QCOMPARE(readFile(path("dst/sub/b.txt")), "edited");
+    if (keepDates)
+        QVERIFY(modifiedNs(path("dst/sub/b.txt")) == edited &&
+                modifiedNs(path("dst/sub")) == modifiedNs(path("src/sub")));
 }
 
 // --- pause, cancel and the job's life ---------------------------------------------------------

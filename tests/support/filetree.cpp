@@ -11,9 +11,16 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
+#else
+#include <qt_windows.h>
 #endif
 
 namespace TestFiles {
+
+#ifndef Q_OS_UNIX
+// 100 ns ticks from 1601 to 1970.
+constexpr qint64 WindowsEpochTicks = 116444736000000000;
+#endif
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -51,10 +58,36 @@ bool setModifiedNs(const QString &path, qint64 nanosecondsSinceEpoch)
         {time_t(nanosecondsSinceEpoch / 1000000000), long(nanosecondsSinceEpoch % 1000000000)}};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 #else
-    QFile file(path);
-    return file.open(QIODevice::ReadWrite) &&
-           file.setFileTime(QDateTime::fromMSecsSinceEpoch(nanosecondsSinceEpoch / 1000000),
-                            QFileDevice::FileModificationTime);
+    // Folders too: Windows opens them for their times with backup semantics.
+    const HANDLE handle =
+        ::CreateFileW(qUtf16Printable(QDir::toNativeSeparators(path)), FILE_WRITE_ATTRIBUTES,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const quint64 ticks = quint64(nanosecondsSinceEpoch / 100 + WindowsEpochTicks);
+    const FILETIME written{DWORD(ticks & 0xffffffffU), DWORD(ticks >> 32)};
+    const bool set =
+        handle != INVALID_HANDLE_VALUE && ::SetFileTime(handle, nullptr, nullptr, &written);
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
+    return set;
+#endif
+}
+
+qint64 modifiedNs(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#else
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(qUtf16Printable(QDir::toNativeSeparators(path)),
+                                GetFileExInfoStandard, &data))
+        return -1;
+    const qint64 ticks = qint64((quint64(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                data.ftLastWriteTime.dwLowDateTime);
+    return (ticks - WindowsEpochTicks) * 100;
 #endif
 }
 

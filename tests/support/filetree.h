@@ -12,8 +12,10 @@ bool writeFile(const QString &path, const QByteArray &data);
 QByteArray readFile(const QString &path);
 QByteArray randomBytes(qsizetype size);
 bool setModified(const QString &path, qint64 secondsSinceEpoch);
-// To the nanosecond where the system keeps it (on Windows to the millisecond).
+// Files and folders, to the nanosecond where the system keeps it (on Windows to 100 ns).
 bool setModifiedNs(const QString &path, qint64 nanosecondsSinceEpoch);
+// As the system keeps it; -1 when it will not say.
+qint64 modifiedNs(const QString &path);
 
 // Files named by a job's prefix: 36 characters of UUID and a hyphen.
 QStringList strayTemporaries(const QString &root);

@@ -40,7 +40,8 @@ constexpr bool Windows = false;
     X(QPushButton, buttonTarget) X(QRadioButton, radioButtonOverwriteNone)                         \
     X(QRadioButton, radioButtonOverwriteAll) X(QRadioButton, radioButtonOverwriteOlder)            \
     X(QRadioButton, radioButtonOverewriteSmaller) X(QCheckBox, checkBoxSubFolders)                 \
-    X(QCheckBox, checkBoxHidden) X(QCheckBox, checkBoxVerify) X(QPushButton, buttonStart) X(QPushButton, buttonCancel)          \
+    X(QCheckBox, checkBoxHidden) X(QCheckBox, checkBoxVerify) X(QCheckBox, checkBoxKeepDates)     \
+    X(QPushButton, buttonStart) X(QPushButton, buttonCancel)                                       \
     X(QPushButton, buttonInfo) X(QProgressBar, progressBarTotal) X(QProgressBar, progressBarFile)  \
     X(QLabel, labelStatus) X(QWidget, widgetInfo) X(QLabel, labelTotal) X(QLabel, labelProcessed)  \
     X(QLabel, labelErrors) X(QLabel, labelRemaining) X(QLabel, labelSpeed) X(QWidget, tab)         \
@@ -358,30 +359,36 @@ private slots:
     {
         QTest::addColumn<bool>("subFolders");
         QTest::addColumn<bool>("hidden");
+        QTest::addColumn<bool>("keepDates");
         QTest::addColumn<QString>("copied");
-        QTest::newRow("sub-folders and hidden")
-            << true << true << ".h .s/ .s/in a empty/ sub/ sub/b";
-        QTest::newRow("sub-folders only") << true << false << "a empty/ sub/ sub/b";
-        QTest::newRow("hidden only") << false << true << ".h a";
-        QTest::newRow("neither") << false << false << "a";
+        QTest::newRow("sub-folders, hidden and dates")
+            << true << true << true << ".h .s/ .s/in a empty/ sub/ sub/b";
+        QTest::newRow("sub-folders only") << true << false << false << "a empty/ sub/ sub/b";
+        QTest::newRow("hidden and dates") << false << true << true << ".h a";
+        QTest::newRow("none of them") << false << false << false << "a";
     }
 
     void copyThroughButtons()
     {
         QFETCH(bool, subFolders);
         QFETCH(bool, hidden);
+        QFETCH(bool, keepDates);
         QFETCH(QString, copied);
+        constexpr qint64 Dated = 1262304000; // 2010
         for (const char *file : {"a", "sub/b", ".h", ".s/in"})
-            QVERIFY(writeFile(path("src/") + file, randomBytes(100000 + qstrlen(file))));
+            QVERIFY(writeFile(path("src/") + file, randomBytes(100000 + qstrlen(file))) &&
+                    setModified(path("src/") + file, Dated));
         QVERIFY(QDir().mkpath(path("src/empty")));
         for (const char *name : {"src/.h", "src/.s"})
             QVERIFY(markHidden(path(name)));
 
         m_form->checkBoxSubFolders->setChecked(subFolders);
         m_form->checkBoxHidden->setChecked(hidden);
+        m_form->checkBoxKeepDates->setChecked(keepDates);
         startThroughButton(path("src"), path("dst"));
         QVERIFY(waitUntilIdle());
         QCOMPARE(treeOf(path("dst")), copied.split(u' '));
+        QCOMPARE(QFileInfo(path("dst/a")).lastModified().toSecsSinceEpoch() == Dated, keepDates);
         QCOMPARE(strayTemporaries(m_dir->path()), QStringList());
 
         // At rest again, and the choices come back in a new window.
@@ -392,6 +399,7 @@ private slots:
         MainWindow again;
         QCOMPARE(Form(&again).checkBoxSubFolders->isChecked(), subFolders);
         QCOMPARE(Form(&again).checkBoxHidden->isChecked(), hidden);
+        QCOMPARE(Form(&again).checkBoxKeepDates->isChecked(), keepDates);
     }
 
     void overwriteModeFromRadioButtons()
@@ -448,7 +456,7 @@ private slots:
         const QString status = m_form->labelStatus->text();
         QVERIFY2(cancel ? status.startsWith("Operation cancelled: ") &&
                               status.endsWith(" of 5 copies verified")
-                        : status == "Operation complete",
+                        : status == "Operation complete: 5 copies verified",
                  qPrintable(status));
         QVERIFY(desktopHeardAll());
         if (m_onBus)
@@ -933,7 +941,8 @@ private slots:
         QCOMPARE(tabCycle(m_form->lineEditSource),
                  QStringList({"lineEditSource", "buttonSource", "lineEditTarget", "buttonTarget",
                               "radioButtonOverwriteNone", "checkBoxSubFolders", "checkBoxHidden",
-                              "checkBoxVerify", "buttonStart", "buttonCancel", "buttonInfo"}));
+                              "checkBoxVerify", "checkBoxKeepDates", "buttonStart", "buttonCancel",
+                              "buttonInfo"}));
         m_window->showCopyErrors({CopyError("/a", SourceReadError)});
         QCOMPARE(tabCycle(m_form->treeView),
                  QStringList({"treeView", "buttonSelectAll", "buttonDeselectAll", "buttonRetry",
