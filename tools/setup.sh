@@ -12,6 +12,8 @@ packages=(
     # The tests provoke real faults: chattr, setpriv, fiu-run, a case-blind exFAT disk through
     # FUSE, file systems of their own in Python; xvfb for a real display.
     e2fsprogs util-linux fiu-utils exfatprogs exfat-fuse fuse3 python3-fusepy xvfb xauth
+    # FAT32 sticks through FUSE; a home folder's git working copy and virtual environment.
+    fusefat dosfstools git python3-venv
     # The benchmark compares against these and counts system calls.
     rsync strace
     # The desktop side: a private session bus for the notification tests, the validators of

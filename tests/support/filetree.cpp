@@ -53,9 +53,10 @@ bool setModified(const QString &path, qint64 secondsSinceEpoch)
 bool setModifiedNs(const QString &path, qint64 nanosecondsSinceEpoch)
 {
 #ifdef Q_OS_UNIX
-    const timespec times[2] = {
-        {0, UTIME_OMIT},
-        {time_t(nanosecondsSinceEpoch / 1000000000), long(nanosecondsSinceEpoch % 1000000000)}};
+    // Both times: FAT through FUSE ignores a modification time set alone.
+    const timespec time = {time_t(nanosecondsSinceEpoch / 1000000000),
+                           long(nanosecondsSinceEpoch % 1000000000)};
+    const timespec times[2] = {time, time};
     return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 #else
     // Folders too: Windows opens them for their times with backup semantics.
