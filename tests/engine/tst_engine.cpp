@@ -315,7 +315,7 @@ void TestEngine::weeklyBackupWithOlderFiles()
     const QStringList entries{"",          "a.txt",    "empty",         "sub",
                               "sub/b.txt", "sub/deep", "sub/deep/c.txt"};
     QVERIFY(makeTree({"src/a.txt", "src/sub/b.txt", "src/sub/deep/c.txt", "src/empty/"}));
-    constexpr qint64 Dated = 1561939200'123456700;      // 2019, in steps every system keeps
+    constexpr qint64 Dated = 1561939200'123456789;      // 2019, to the nanosecond
     for (qsizetype i = entries.size() - 1; i >= 0; --i) // files before the folders holding them
         QVERIFY(setModifiedNs(path("src/" + entries[i]), Dated + i * 1000000000));
     const auto backup = [&] {
