@@ -27,30 +27,6 @@ bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const Native
     }
 }
 
-QString systemReason(int error)
-{
-    return error ? NativeFs::errorText(error) : QString();
-}
-
-QString notCopiedReason(NativeFs::EntryKind kind, int error)
-{
-    using NativeFs::EntryKind;
-    switch (kind) {
-    case EntryKind::Pipe:
-        return QStringLiteral("Not a regular file: pipe");
-    case EntryKind::Socket:
-        return QStringLiteral("Not a regular file: socket");
-    case EntryKind::CharacterDevice:
-        return QStringLiteral("Not a regular file: character device");
-    case EntryKind::BlockDevice:
-        return QStringLiteral("Not a regular file: block device");
-    case EntryKind::BrokenLink:
-        return QStringLiteral("Broken link");
-    default:
-        return error ? systemReason(error) : QStringLiteral("Not a regular file");
-    }
-}
-
 } // namespace CopyRules
 
 void WrittenNames::note(const NativeFs::Folder &folder, const NativeFs::Path &name)

@@ -7,8 +7,8 @@
 
 #include <unordered_set>
 
-// The rules one file is copied by: which existing destination a job may replace, and why an
-// entry is not copied, in the job's own words.
+// The rules one file is copied by: which existing destination a job may replace, and which names
+// fold into one on a destination that ignores letter case.
 namespace CopyRules {
 
 // Modification times are compared in whole steps of this many nanoseconds: a millisecond, since
@@ -21,23 +21,6 @@ qint64 floorTo(qint64 ns, qint64 step);
 // times in whole steps of timeStep nanoseconds.
 bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const NativeFs::Status &target,
                 qint64 timeStep = Millisecond);
-
-// The system's words for an error; empty for none.
-QString systemReason(int error);
-// Why an entry that is neither a folder nor a plain file is not in the copy.
-QString notCopiedReason(NativeFs::EntryKind kind, int error);
-
-inline constexpr char DestinationInSource[] = "The destination folder is a folder being copied";
-inline constexpr char SourceCutShort[] = "The file became shorter while it was copied";
-inline constexpr char SourceChanged[] = "The file changed while it was copied";
-inline constexpr char OutsideSource[] = "The file does not lie in the source folder";
-inline constexpr char HoldsSource[] = "Link to a folder that holds the source: not followed";
-inline constexpr char MountHoldsSource[] =
-    "A folder that holds the source, mounted inside it: not copied";
-inline constexpr char HoldsDestination[] =
-    "Link to a folder that holds the destination: not followed";
-inline constexpr char IntoDestination[] = "Link into the destination: not followed";
-inline constexpr char DiffersOnDevice[] = "The copy on the device differs from the source";
 
 } // namespace CopyRules
 

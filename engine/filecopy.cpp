@@ -2,6 +2,7 @@
 // points, and putting the copy in its place.
 
 #include "engine/job_p.h"
+#include "engine/reasons.h"
 
 #include <cerrno>
 #include <optional>
@@ -99,7 +100,7 @@ Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &
 {
     // Another source name of this job that folds into this one on this disk.
     if (m_frame.written.collides(m_name)) {
-        fail(TargetOpenError, CopyRules::systemReason(EEXIST));
+        fail(TargetOpenError, Reasons::system(SystemError::posix(EEXIST)));
         return Verdict::Failed;
     }
     const Status source = m_frame.source.status(m_name, Links::Follow);
@@ -109,22 +110,22 @@ Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &
 
 bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)
 {
-    int error = 0;
+    SystemError error;
     auto result = Transfer::Result::Ok;
     // Out of descriptors: the folders above the one in hand give theirs back, once.
     for (int attempt = 0; attempt < 2; ++attempt) {
         transfer.emplace(m_job.transfer);
         result = transfer->open(m_frame.source, m_name, m_frame.target,
                                 NativeFs::temporaryName(m_p.m_tempPrefix, m_name), &error);
-        if (result == Transfer::Result::Ok || (error != EMFILE && error != ENFILE) ||
+        if (result == Transfer::Result::Ok || (!error.is(EMFILE) && !error.is(ENFILE)) ||
             !m_job.stack.relieve(1))
             break;
     }
     if (result == Transfer::Result::SourceOpenFailed)
-        fail(SourceOpenError, error ? CopyRules::systemReason(error)
-                                    : CopyRules::notCopiedReason(transfer->sourceKind(), 0));
+        fail(SourceOpenError, error.isSet() ? Reasons::system(error)
+                                            : Reasons::notCopied(transfer->sourceKind(), {}));
     else if (result == Transfer::Result::TargetOpenFailed)
-        fail(TargetOpenError, CopyRules::systemReason(error));
+        fail(TargetOpenError, Reasons::system(error));
     return result == Transfer::Result::Ok;
 }
 
@@ -137,7 +138,7 @@ bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
     qint64 done = 0;
     while (done < size && !m_job.cancelled()) {
         qint64 advanced = 0;
-        int error = 0;
+        SystemError error;
         const Transfer::Result result = transfer.step(Processor::CopyBufferSize, &advanced, &error);
         if (advanced > 0) {
             done += advanced;
@@ -145,11 +146,11 @@ bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
             m_p.m_currentFileDone.store(quint64(done));
         }
         if (result == Transfer::Result::SourceEnded)
-            fail(SourceReadError, QString::fromLatin1(CopyRules::SourceCutShort));
+            fail(SourceReadError, Reasons::text(Reasons::Reason::SourceCutShort));
         else if (result == Transfer::Result::WriteFailed)
-            fail(TargetWriteError, CopyRules::systemReason(error));
+            fail(TargetWriteError, Reasons::system(error));
         else if (result != Transfer::Result::Ok)
-            fail(SourceReadError, CopyRules::systemReason(error));
+            fail(SourceReadError, Reasons::system(error));
         if (result != Transfer::Result::Ok)
             return false;
         m_p.waitWhilePaused();
@@ -159,19 +160,19 @@ bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
 
 void Processor::Job::FileCopy::finish(Transfer &transfer, const Status &target)
 {
-    int error = 0;
+    SystemError error;
     switch (transfer.finish(&error)) {
     case Transfer::Result::Ok:
         place(transfer, target);
         return;
     case Transfer::Result::SourceChanged:
-        fail(SourceReadError, QString::fromLatin1(CopyRules::SourceChanged));
+        fail(SourceReadError, Reasons::text(Reasons::Reason::SourceChanged));
         return;
     case Transfer::Result::ReadFailed:
-        fail(SourceReadError, CopyRules::systemReason(error));
+        fail(SourceReadError, Reasons::system(error));
         return;
     default:
-        fail(TargetWriteError, CopyRules::systemReason(error));
+        fail(TargetWriteError, Reasons::system(error));
         return;
     }
 }
@@ -187,11 +188,11 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &judged)
         return;
     // A folder bears the name, say, or (on Windows) a read-only file, which cannot be deleted.
     if (target.exists && !target.replaceable) {
-        fail(TargetRemoveError,
-             CopyRules::systemReason(target.kind == NativeFs::EntryKind::Folder ? EISDIR : EACCES));
+        fail(TargetRemoveError, Reasons::system(SystemError::posix(
+                                    target.kind == NativeFs::EntryKind::Folder ? EISDIR : EACCES)));
         return;
     }
-    int error = 0;
+    SystemError error;
     switch (transfer.place(m_name, target.exists ? Existing::Replace : Existing::Keep, &error)) {
     case Transfer::Placed::Done:
         placed(transfer);
@@ -199,16 +200,16 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &judged)
     case Transfer::Placed::NameTaken: {
         const Status newcomer = m_frame.target.status(m_name, Links::Stay);
         if (++m_retakes == MaxLooks)
-            fail(TargetOpenError, CopyRules::systemReason(EEXIST));
+            fail(TargetOpenError, Reasons::system(SystemError::posix(EEXIST)));
         else if (!newcomer.exists || judge(newcomer) == Verdict::Copy)
             place(transfer, newcomer);
         return;
     }
     case Transfer::Placed::WriteFailed:
-        fail(TargetWriteError, CopyRules::systemReason(error));
+        fail(TargetWriteError, Reasons::system(error));
         return;
     case Transfer::Placed::Failed:
-        fail(TargetReplaceError, CopyRules::systemReason(error));
+        fail(TargetReplaceError, Reasons::system(error));
         return;
     }
 }

@@ -1,4 +1,5 @@
 #include "engine/folderstack.h"
+#include "engine/reasons.h"
 
 #include <cerrno>
 
@@ -67,7 +68,7 @@ FolderStack::Lost FolderStack::pop()
     const size_t index = m_frames.size() - 1;
     if (index > 0) {
         Frame &parent = m_frames[index - 1];
-        int error = ENOENT;
+        SystemError error = SystemError::posix(ENOENT);
         if (!parent.source.isOpen() && !reopen(index - 1, Side::Source, &error)) {
             // Not the folder the walk left: what was left of it is not copied.
             lost = {true, error, m_path.left(parent.pathLength)};
@@ -75,7 +76,7 @@ FolderStack::Lost FolderStack::pop()
         }
         if (parent.targetState == TargetState::Open && !parent.target.isOpen() &&
             !reopen(index - 1, Side::Target, &error))
-            parent.makeUnreachable(CopyRules::systemReason(error));
+            parent.makeUnreachable(Reasons::system(error));
     }
     m_frames.pop_back();
     if (!m_frames.empty())
@@ -112,7 +113,7 @@ bool FolderStack::relieve(size_t keepLast)
 // Finds a closed folder of the walk again: through ".." from its child, which names the real
 // parent unless the child was reached by a link, or else down by name from the nearest open
 // folder above it. Either way it must be the very folder it was.
-bool FolderStack::reopen(size_t index, Side side, int *error)
+bool FolderStack::reopen(size_t index, Side side, SystemError *error)
 {
     const bool isSource = side == Side::Source;
     Folder Frame::*folderOf = isSource ? &Frame::source : &Frame::target;
@@ -134,7 +135,7 @@ bool FolderStack::reopen(size_t index, Side side, int *error)
         reopened = (m_frames[i - 1].*folderOf).openChild(m_frames[i].name, links, error);
         if (reopened.isOpen() && reopened.id() != m_frames[i].*idOf) {
             reopened.close();
-            *error = ENOENT;
+            *error = SystemError::posix(ENOENT);
         }
         if (!reopened.isOpen())
             return false;

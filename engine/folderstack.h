@@ -72,7 +72,7 @@ public:
     struct Lost
     {
         bool source = false;
-        int error = 0;
+        SystemError error;
         NativeFs::Path path;
     };
     Lost pop();
@@ -87,7 +87,7 @@ private:
         Target
     };
     void limitOpenFolders();
-    bool reopen(size_t index, Side side, int *error);
+    bool reopen(size_t index, Side side, SystemError *error);
 
     std::vector<Frame> m_frames;
     NativeFs::Path m_path;

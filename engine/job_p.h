@@ -84,7 +84,7 @@ struct Processor::Job
                     const Path *listed);
     void verify();
     void verifyFolder(const VerifyList::Folder &folder);
-    NativeFs::Folder reachForVerify(const VerifyList::Folder &folder, int *error) const;
+    NativeFs::Folder reachForVerify(const VerifyList::Folder &folder, SystemError *error) const;
     std::optional<QString> readBack(const NativeFs::Folder &folder, const Path &name,
                                     const VerifyList::File &file);
 

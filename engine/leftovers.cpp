@@ -35,7 +35,7 @@ void clear(const NativeFs::Folder &folder, const NativeFs::Path &ownPrefix)
     const qint64 staleBefore = QDateTime::currentMSecsSinceEpoch() * 1000000 - StaleAfterNs;
     NativeFs::FolderReader reader(folder, NativeFs::HiddenEntries::Include);
     NativeFs::Listing batch;
-    int error = 0;
+    SystemError error;
     while (reader.next(batch, &error)) {
         for (const NativeFs::Listing::Item &item : batch.files()) {
             const NativeFs::Path name = batch.name(item);

@@ -49,7 +49,7 @@ std::vector<FolderId> Folder::ancestry() const
     if (!isOpen())
         return ids;
     ids.push_back(m_id);
-    int error = 0;
+    SystemError error;
     // The root is its own parent; the bound only guards against a system that never says so.
     for (Folder up = openParent(&error); up.isOpen() && up.id() != ids.back() && ids.size() < 4096;
          up = up.openParent(&error))
@@ -66,7 +66,7 @@ bool Folder::isWithin(const FolderId &ancestor) const
 std::vector<FolderId> ancestryOf(Path path)
 {
     for (;;) {
-        int error = 0;
+        SystemError error;
         const Folder folder = Folder::open(path, &error);
         if (folder.isOpen())
             return folder.ancestry();
@@ -88,7 +88,8 @@ void Listing::clear()
     m_others.clear();
 }
 
-void Listing::add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error)
+void Listing::add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink,
+                  SystemError error)
 {
     const Item item{m_names.size(), length, mayBeLink, kind, error};
     // Each name ends in a zero byte, so that a view of it can be handed to the system as is.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/digest.h"
+#include "engine/systemerror.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,8 +18,8 @@
 // folder: paths of any length work, and a folder once entered stays the folder it was, whatever
 // is renamed or linked in its place later.
 //
-// Errors are errno values (on Windows mapped to the nearest one, with the system's own words
-// kept), so that a failure can carry the system's own words for its cause.
+// Errors are SystemError values, so that a failure can carry the system's own words for its
+// cause.
 namespace NativeFs {
 
 using Path = QByteArray;
@@ -30,8 +31,8 @@ Path join(const Path &folder, const Path &name);
 // The temporary name for a destination: prefix + name, with the name cut (never inside a
 // character) so that the whole stays within the usual limit of 255 bytes on one name.
 Path temporaryName(const Path &prefix, const Path &name);
-// The system's text for an error number.
-QString errorText(int error);
+// The system's own words for an error.
+QString errorText(const SystemError &error);
 
 // Called once before the first job: a write past a file-size limit must fail with an error
 // the job can record, instead of ending the process.
@@ -134,11 +135,12 @@ public:
         bool mayBeLink;
         EntryKind kind;
         // Why the kind is Unknown.
-        int error;
+        SystemError error;
     };
 
     void clear();
-    void add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink, int error = 0);
+    void add(EntryKind kind, const char *name, qsizetype length, bool mayBeLink,
+             SystemError error = {});
     void add(const Listing &from, const Item &item);
     const std::vector<Item> &folders() const { return m_folders; }
     const std::vector<Item> &files() const { return m_files; }
@@ -168,10 +170,10 @@ public:
     Folder &operator=(const Folder &) = delete;
 
     // By path, links followed: for the two roots the user named.
-    static Folder open(const Path &path, int *error);
-    Folder openChild(const Path &name, Links links, int *error) const;
+    static Folder open(const Path &path, SystemError *error);
+    Folder openChild(const Path &name, Links links, SystemError *error) const;
     // The real parent, however this folder was reached.
-    Folder openParent(int *error) const;
+    Folder openParent(SystemError *error) const;
 
     bool isOpen() const { return m_native != nullptr; }
     const FolderId &id() const { return m_id; }
@@ -180,13 +182,13 @@ public:
     Status status(const Path &name, Links links) const;
     // This folder's modification time as it stands now; 0 when the system will not say.
     qint64 modifiedNs() const;
-    bool setModified(qint64 ns, int *error) const;
+    bool setModified(qint64 ns, SystemError *error) const;
     // What a copy of this folder is made with.
     Permissions permissionsForCopy() const;
     // Creates a sub-folder; fails with EEXIST when the name is taken.
-    bool makeFolder(const Path &name, Permissions permissions, int *error) const;
+    bool makeFolder(const Path &name, Permissions permissions, SystemError *error) const;
     // Removes a file, never a folder, and never what a link leads to.
-    bool removeFile(const Path &name, int *error) const;
+    bool removeFile(const Path &name, SystemError *error) const;
     // The steps in which this folder's file system keeps a file's modification time, in
     // nanoseconds, learnt from the file system itself: where its kind does not tell, by setting a
     // time on a file of probeName and reading it back. 0 when it cannot be learnt.
@@ -197,7 +199,7 @@ public:
     bool isWithin(const FolderId &ancestor) const;
     // Waits until what was written to this folder's file system is on the device. Reports
     // write-back failures since this folder was opened.
-    bool syncFileSystem(int *error) const;
+    bool syncFileSystem(SystemError *error) const;
     Folder duplicate() const;
 
 private:
@@ -216,7 +218,7 @@ std::vector<FolderId> ancestryOf(Path path);
 
 // Creates path and any missing parents, path itself with the given permissions. *error is set
 // when it is not a folder afterwards. True when it made path itself: *made.
-bool makePath(const Path &path, Permissions permissions, bool *made, int *error);
+bool makePath(const Path &path, Permissions permissions, bool *made, SystemError *error);
 
 // Reads an open folder from its start, a batch of entries at a time, so that a folder of a
 // million files costs the memory of one batch. Reads through the folder's own handle: one
@@ -231,7 +233,7 @@ public:
 
     // The next batch, replacing what batch held. False at the end of the folder, and on a
     // failure, which sets *error.
-    bool next(Listing &batch, int *error);
+    bool next(Listing &batch, SystemError *error);
 
 private:
     struct State;
@@ -309,19 +311,19 @@ public:
     // along where there are no unnamed files. A source that is not a plain file is refused,
     // unread.
     Result open(const Folder &source, const Path &sourceName, const Folder &target,
-                const Path &temporaryName, int *error);
+                const Path &temporaryName, SystemError *error);
     // The source's size when it was opened: the end the transfer aims at.
     qint64 size() const { return m_size; }
     // What the refused source was, for SourceOpenFailed.
     EntryKind sourceKind() const { return m_sourceKind; }
     // One step: reads at most maxBytes from the source, or passes over a hole, which is not
     // written. *advanced is how far the file got.
-    Result step(qint64 maxBytes, qint64 *advanced, int *error);
+    Result step(qint64 maxBytes, qint64 *advanced, SystemError *error);
     // Writes out what is still held back and sets the final size, once the source is as it was
     // when opened.
-    Result finish(int *error);
+    Result finish(SystemError *error);
     // Gives the copy the destination's name.
-    Placed place(const Path &name, Existing existing, int *error);
+    Placed place(const Path &name, Existing existing, SystemError *error);
     // Of every byte read, with digests on; valid once finished.
     Digest digest() const;
 
@@ -352,10 +354,10 @@ public:
 
     // Opens the plain file that bears name, never through a link, and drops what the system
     // holds of it in memory.
-    bool open(const Folder &folder, const Path &name, int *error);
+    bool open(const Folder &folder, const Path &name, SystemError *error);
     qint64 size() const { return m_size; }
     // Reads the next bytes, at most maxBytes.
-    Result step(qint64 maxBytes, qint64 *advanced, int *error);
+    Result step(qint64 maxBytes, qint64 *advanced, SystemError *error);
     Digest digest() const;
 
 private:

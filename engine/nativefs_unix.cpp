@@ -127,23 +127,23 @@ qint64 resolutionShown(qint64 kept)
 
 // Access times are never carried: the file's own is set again with the new modification time,
 // since some file systems (FAT through FUSE) ignore a modification time set alone.
-bool setModifiedTime(int fd, const timespec &modified, int *error)
+bool setModifiedTime(int fd, const timespec &modified, SystemError *error)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0 || ::futimens(fd, std::array{st.st_atim, modified}.data()) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return false;
     }
     return true;
 }
 
-bool setModifiedTimeAt(int folder, const Path &name, const timespec &modified, int *error)
+bool setModifiedTimeAt(int folder, const Path &name, const timespec &modified, SystemError *error)
 {
     struct stat st;
     if (::fstatat(folder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         ::utimensat(folder, name.constData(), std::array{st.st_atim, modified}.data(),
                     AT_SYMLINK_NOFOLLOW) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return false;
     }
     return true;
@@ -161,11 +161,11 @@ Status statusOf(const struct stat &st)
 }
 
 // The descriptor is gone after close() whatever it returns; EINTR does not mean data was lost.
-bool closeDescriptor(int fd, int *error)
+bool closeDescriptor(int fd, SystemError *error)
 {
     if (::close(fd) == 0 || errno == EINTR)
         return true;
-    *error = errno;
+    *error = SystemError::posix(errno);
     return false;
 }
 
@@ -181,9 +181,9 @@ QString fromNative(const Path &path)
     return QFile::decodeName(path);
 }
 
-QString errorText(int error)
+QString errorText(const SystemError &error)
 {
-    return qt_error_string(error);
+    return qt_error_string(error.code);
 }
 
 void prepareProcess()
@@ -203,7 +203,7 @@ struct Folder::Native
     // The folder's descriptor, or -1 for a closed folder, whose every call then fails.
     static int of(const Folder &folder) { return folder.m_native ? folder.m_native->fd : -1; }
     // Takes over an opened descriptor; a closed folder when fd is not one.
-    static Folder adopt(int fd, int *error);
+    static Folder adopt(int fd, SystemError *error);
     const int fd;
 };
 
@@ -212,12 +212,12 @@ Folder::~Folder() = default;
 Folder::Folder(Folder &&other) noexcept = default;
 Folder &Folder::operator=(Folder &&other) noexcept = default;
 
-Folder Folder::open(const Path &path, int *error)
+Folder Folder::open(const Path &path, SystemError *error)
 {
     return Native::adopt(::open(path.constData(), FolderFlags), error);
 }
 
-Folder Folder::openChild(const Path &name, Links links, int *error) const
+Folder Folder::openChild(const Path &name, Links links, SystemError *error) const
 {
     const bool follow = links == Links::Follow;
     const int fd =
@@ -229,18 +229,18 @@ Folder Folder::openChild(const Path &name, Links links, int *error) const
     return Native::adopt(fd, error);
 }
 
-Folder Folder::openParent(int *error) const
+Folder Folder::openParent(SystemError *error) const
 {
     return openChild("..", Links::Follow, error);
 }
 
 // A folder's descriptor keeps its identity: device and inode as the kernel reports them.
-Folder Folder::Native::adopt(int fd, int *error)
+Folder Folder::Native::adopt(int fd, SystemError *error)
 {
     Folder folder;
     struct stat st;
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         if (fd >= 0)
             ::close(fd);
         return folder;
@@ -280,7 +280,7 @@ qint64 Folder::modifiedNs() const
     return ::fstat(Native::of(*this), &st) == 0 ? nanoseconds(st.st_mtim) : 0;
 }
 
-bool Folder::setModified(qint64 ns, int *error) const
+bool Folder::setModified(qint64 ns, SystemError *error) const
 {
     return setModifiedTime(Native::of(*this), timeOf(ns), error);
 }
@@ -293,19 +293,19 @@ Permissions Folder::permissionsForCopy() const
     return {quint32(st.st_mode & 0777) | S_IWUSR | S_IXUSR};
 }
 
-bool Folder::makeFolder(const Path &name, Permissions permissions, int *error) const
+bool Folder::makeFolder(const Path &name, Permissions permissions, SystemError *error) const
 {
     if (::mkdirat(Native::of(*this), name.constData(), mode_t(permissions.bits)) == 0)
         return true;
-    *error = errno;
+    *error = SystemError::posix(errno);
     return false;
 }
 
-bool Folder::removeFile(const Path &name, int *error) const
+bool Folder::removeFile(const Path &name, SystemError *error) const
 {
     if (::unlinkat(Native::of(*this), name.constData(), 0) == 0)
         return true;
-    *error = errno;
+    *error = SystemError::posix(errno);
     return false;
 }
 
@@ -317,7 +317,7 @@ qint64 Folder::timeResolutionNs(const Path &probeName) const
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     if (fd < 0)
         return 0;
-    int error = 0;
+    SystemError error;
     struct stat st;
     const bool kept = setModifiedTime(fd, timeOf(TimeProbe), &error) && ::fstat(fd, &st) == 0;
     ::close(fd);
@@ -325,17 +325,17 @@ qint64 Folder::timeResolutionNs(const Path &probeName) const
     return kept ? resolutionShown(nanoseconds(st.st_mtim)) : 0;
 }
 
-bool Folder::syncFileSystem(int *error) const
+bool Folder::syncFileSystem(SystemError *error) const
 {
     if (::syncfs(Native::of(*this)) == 0)
         return true;
-    *error = errno;
+    *error = SystemError::posix(errno);
     return false;
 }
 
 Folder Folder::duplicate() const
 {
-    int error = 0;
+    SystemError error;
     return Native::adopt(::fcntl(Native::of(*this), F_DUPFD_CLOEXEC, 0), &error);
 }
 
@@ -345,7 +345,7 @@ struct FolderReader::State
 {
     int fd;
     HiddenEntries hidden;
-    int error = 0; // from rewinding
+    SystemError error; // from rewinding
     alignas(8) std::array<char, 32768> buffer;
 
     // What bears the name, asking the system where the listing does not say; false when it is
@@ -360,16 +360,16 @@ FolderReader::FolderReader(const Folder &folder, HiddenEntries hidden)
     m_state->hidden = hidden;
     // The folder's own descriptor is read directly, rewound, so no second one is needed.
     if (::lseek(m_state->fd, 0, SEEK_SET) != 0)
-        m_state->error = errno;
+        m_state->error = SystemError::posix(errno);
 }
 
 FolderReader::~FolderReader() = default;
 
-bool FolderReader::next(Listing &batch, int *error)
+bool FolderReader::next(Listing &batch, SystemError *error)
 {
     State &state = *m_state;
     batch.clear();
-    if (state.error) {
+    if (state.error.isSet()) {
         *error = state.error;
         return false;
     }
@@ -379,7 +379,7 @@ bool FolderReader::next(Listing &batch, int *error)
     } while (got < 0 && errno == EINTR);
     if (got <= 0) {
         if (got < 0)
-            *error = errno;
+            *error = SystemError::posix(errno);
         return false;
     }
     for (ssize_t at = 0; at < got;) {
@@ -397,7 +397,7 @@ bool FolderReader::State::classify(const char *name, unsigned char type, Listing
 {
     EntryKind kind = kindOfEntry(type);
     bool mayBeLink = type == DT_LNK;
-    int reason = 0;
+    SystemError reason;
     struct stat st;
     // An entry the system will not describe is listed with its reason, never dropped; only
     // one gone since the listing is.
@@ -406,7 +406,7 @@ bool FolderReader::State::classify(const char *name, unsigned char type, Listing
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT)
                 return false;
-            reason = errno;
+            reason = SystemError::posix(errno);
         } else {
             mayBeLink = S_ISLNK(st.st_mode);
             kind = kindOf(st.st_mode);
@@ -421,14 +421,14 @@ bool FolderReader::State::classify(const char *name, unsigned char type, Listing
                 return false;
             kind = EntryKind::BrokenLink;
         } else {
-            reason = errno;
+            reason = SystemError::posix(errno);
         }
     }
     batch.add(kind, name, qsizetype(std::strlen(name)), mayBeLink, reason);
     return true;
 }
 
-bool makePath(const Path &path, Permissions permissions, bool *made, int *error)
+bool makePath(const Path &path, Permissions permissions, bool *made, SystemError *error)
 {
     *made = false;
     if (::mkdir(path.constData(), mode_t(permissions.bits)) == 0) {
@@ -447,20 +447,20 @@ bool makePath(const Path &path, Permissions permissions, bool *made, int *error)
             return true;
         }
         if (errno != EEXIST) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return false;
         }
     } else if (refused != EEXIST) {
-        *error = refused;
+        *error = SystemError::posix(refused);
         return false;
     }
     struct stat st;
     if (::stat(path.constData(), &st) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        *error = ENOTDIR;
+        *error = SystemError::posix(ENOTDIR);
         return false;
     }
     return true;
@@ -566,16 +566,16 @@ struct Transfer::Files
         Aligned,
         All
     };
-    bool drain(TransferContext::State &context, Drain how, int *error);
-    bool releaseBehind(TransferContext::State &context, int *error);
+    bool drain(TransferContext::State &context, Drain how, SystemError *error);
+    bool releaseBehind(TransferContext::State &context, SystemError *error);
     Transfer::Result passHole(TransferContext::State &context, qint64 size, qint64 *advanced,
-                              int *error);
+                              SystemError *error);
     bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
     void beginDigest(TransferContext::State &context, qint64 size);
     bool hashSource(TransferContext::State &context, qint64 length);
     Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,
-                                  int *error);
-    Transfer::Result sourceUnchanged(int *error) const;
+                                  SystemError *error);
+    Transfer::Result sourceUnchanged(SystemError *error) const;
     enum class Naming
     {
         // The copy takes the temporary name, on its way to replace the destination.
@@ -583,10 +583,11 @@ struct Transfer::Files
         Final
     };
     Transfer::Placed giveName(TransferContext::State &context, Naming naming, const char *name,
-                              int *error);
-    Transfer::Placed renameKeeping(TransferContext::State &context, const char *name, int *error);
+                              SystemError *error);
+    Transfer::Placed renameKeeping(TransferContext::State &context, const char *name,
+                                   SystemError *error);
     Transfer::Placed placeAs(TransferContext::State &context, const Path &name, Existing existing,
-                             int *error);
+                             SystemError *error);
     // With dates kept: the time a named copy bore under its temporary name.
     timespec dated = {};
 };
@@ -614,7 +615,7 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, int *error)
+                                const Path &temporaryName, SystemError *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
@@ -623,17 +624,17 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.source = ::openat(Folder::Native::of(source), sourceName.constData(),
                         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (f.source < 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::SourceOpenFailed;
     }
     struct stat &st = f.opened;
     if (::fstat(f.source, &st) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::SourceOpenFailed;
     }
     m_sourceKind = kindOf(st.st_mode);
     if (m_sourceKind != EntryKind::File) {
-        *error = m_sourceKind == EntryKind::Folder ? EISDIR : 0;
+        *error = m_sourceKind == EntryKind::Folder ? SystemError::posix(EISDIR) : SystemError();
         return Result::SourceOpenFailed;
     }
     m_size = st.st_size;
@@ -668,7 +669,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.temporary = ::openat(f.targetFolder, temporaryName.constData(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
     if (f.temporary < 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::TargetOpenFailed;
     }
     f.named = true;
@@ -684,7 +685,7 @@ bool isUnsupported(int error)
 
 } // namespace
 
-Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
+Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
@@ -710,7 +711,7 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
             got = ::pread(f.source, into, want, f.readAt);
         } while (got < 0 && errno == EINTR);
         if (got < 0) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return Result::ReadFailed;
         }
         if (context.digester && !f.following)
@@ -731,7 +732,7 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
 // At the end of a run of data: passes over the hole that follows, if any (*advanced is then its
 // length), and learns where the next run ends.
 Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint64 size,
-                                           qint64 *advanced, int *error)
+                                           qint64 *advanced, SystemError *error)
 {
     off_t data = ::lseek(source, readAt, SEEK_DATA);
     if (data < 0 && errno == ENXIO) {
@@ -817,7 +818,7 @@ bool Transfer::Files::hashSource(TransferContext::State &context, qint64 length)
 // Moves the next bytes into the job's pipe, from which drain() writes them; a source that
 // cannot feed a pipe turns the job to its buffer.
 Transfer::Result Transfer::Files::readIntoPipe(TransferContext::State &context, size_t want,
-                                               ssize_t *got, int *error)
+                                               ssize_t *got, SystemError *error)
 {
     while (viaPipe) {
         loff_t at = readAt;
@@ -833,7 +834,7 @@ Transfer::Result Transfer::Files::readIntoPipe(TransferContext::State &context, 
             continue;
         }
         if (!isUnsupported(errno)) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return Result::ReadFailed;
         }
         if (!drain(context, Drain::All, error))
@@ -845,7 +846,7 @@ Transfer::Result Transfer::Files::readIntoPipe(TransferContext::State &context, 
     return Result::Ok;
 }
 
-bool Transfer::Files::drain(TransferContext::State &context, Drain how, int *error)
+bool Transfer::Files::drain(TransferContext::State &context, Drain how, SystemError *error)
 {
     qint64 amount = held;
     if (how == Drain::Aligned)
@@ -864,7 +865,7 @@ bool Transfer::Files::drain(TransferContext::State &context, Drain how, int *err
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            *error = n < 0 ? errno : EIO;
+            *error = SystemError::posix(n < 0 ? errno : EIO);
             return false;
         }
         written += n;
@@ -888,7 +889,7 @@ bool Transfer::Files::drain(TransferContext::State &context, Drain how, int *err
 // gigabyte. The wait is for data whose write-out began ReleaseLag ago, so it paces the copy to
 // the device without stalling it. The digest's thread reads the source behind the copy: the
 // source is let go only as far as it has been hashed.
-bool Transfer::Files::releaseBehind(TransferContext::State &context, int *error)
+bool Transfer::Files::releaseBehind(TransferContext::State &context, SystemError *error)
 {
     const qint64 to = writeAt - ReleaseLag;
     if (to - releasedTo < ReleaseStep)
@@ -899,7 +900,7 @@ bool Transfer::Files::releaseBehind(TransferContext::State &context, int *error)
                                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
                                              SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
         if (!isUnsupported(errno) && errno != ESPIPE) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return false;
         }
         releaseCopy = false;
@@ -917,7 +918,7 @@ bool Transfer::Files::releaseBehind(TransferContext::State &context, int *error)
     return true;
 }
 
-Transfer::Result Transfer::finish(int *error)
+Transfer::Result Transfer::finish(SystemError *error)
 {
     Files &f = *m_files;
     // The pipe holds the source's own pages, not copies of them: the source is compared with
@@ -926,13 +927,16 @@ Transfer::Result Transfer::finish(int *error)
         return Result::WriteFailed;
     // A hole at the end is not written: the size makes it.
     if (f.sparse && ::ftruncate(f.temporary, m_size) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::WriteFailed;
     }
     if (f.following) {
         f.following = false;
-        if (!m_context.m_state->follower->finish(m_size, &f.digest, error))
+        int hashed = 0;
+        if (!m_context.m_state->follower->finish(m_size, &f.digest, &hashed)) {
+            *error = SystemError::posix(hashed);
             return Result::ReadFailed;
+        }
     } else if (m_context.m_state->digester) {
         f.digest = m_context.m_state->digester->result();
     }
@@ -964,11 +968,11 @@ Transfer::Result Transfer::finish(int *error)
     return Result::Ok;
 }
 
-Transfer::Result Transfer::Files::sourceUnchanged(int *error) const
+Transfer::Result Transfer::Files::sourceUnchanged(SystemError *error) const
 {
     struct stat now;
     if (::fstat(source, &now) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::ReadFailed;
     }
     const auto same = [](const timespec &a, const timespec &b) {
@@ -980,7 +984,7 @@ Transfer::Result Transfer::Files::sourceUnchanged(int *error) const
                : Result::SourceChanged;
 }
 
-Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error)
+Transfer::Placed Transfer::place(const Path &name, Existing existing, SystemError *error)
 {
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
@@ -992,14 +996,14 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
     if (placed == Placed::Done && createdNamed && context.keepDates &&
         ::fstatat(f.targetFolder, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
         nanoseconds(st.st_mtim) != nanoseconds(f.dated)) {
-        int ignored = 0;
+        SystemError ignored;
         setModifiedTimeAt(f.targetFolder, name, f.opened.st_mtim, &ignored);
     }
     return placed;
 }
 
 Transfer::Placed Transfer::Files::placeAs(TransferContext::State &context, const Path &name,
-                                          Existing existing, int *error)
+                                          Existing existing, SystemError *error)
 {
     const bool replace = existing == Existing::Replace;
     if (unnamed) {
@@ -1013,7 +1017,7 @@ Transfer::Placed Transfer::Files::placeAs(TransferContext::State &context, const
     if (!replace)
         return renameKeeping(context, name.constData(), error);
     if (::renameat(targetFolder, temporaryName.constData(), targetFolder, name.constData()) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Placed::Failed;
     }
     named = false;
@@ -1022,7 +1026,7 @@ Transfer::Placed Transfer::Files::placeAs(TransferContext::State &context, const
 
 // Links the unnamed copy in under name, then closes it: a full disk may only show then.
 Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, Naming naming,
-                                           const char *name, int *error)
+                                           const char *name, SystemError *error)
 {
     int linked = -1;
     if (context.emptyPathLink) {
@@ -1037,7 +1041,7 @@ Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, Nami
         linked = ::linkat(AT_FDCWD, proc, targetFolder, name, AT_SYMLINK_FOLLOW);
     }
     if (linked != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return errno == EEXIST ? Placed::NameTaken : Placed::Failed;
     }
     const int fd = temporary;
@@ -1055,7 +1059,7 @@ Transfer::Placed Transfer::Files::giveName(TransferContext::State &context, Nami
 // From the temporary name to name, never replacing what bears it, by the best means the file
 // system offers.
 Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context, const char *name,
-                                                int *error)
+                                                SystemError *error)
 {
     const char *from = temporaryName.constData();
     if (context.noReplaceRename) {
@@ -1066,7 +1070,7 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
         if (errno == EEXIST)
             return Placed::NameTaken;
         if (!isUnsupported(errno)) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return Placed::Failed;
         }
         context.noReplaceRename = false;
@@ -1081,7 +1085,7 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
         if (errno == EEXIST)
             return Placed::NameTaken;
         if (!isUnsupported(errno) && errno != EPERM && errno != EMLINK) {
-            *error = errno;
+            *error = SystemError::posix(errno);
             return Placed::Failed;
         }
         context.hardLinks = false;
@@ -1091,7 +1095,7 @@ Transfer::Placed Transfer::Files::renameKeeping(TransferContext::State &context,
     if (::fstatat(targetFolder, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
         return Placed::NameTaken;
     if (::renameat(targetFolder, from, targetFolder, name) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Placed::Failed;
     }
     named = false;
@@ -1124,18 +1128,18 @@ ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::m
 
 ReadBack::~ReadBack() = default;
 
-bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+bool ReadBack::open(const Folder &folder, const Path &name, SystemError *error)
 {
     File &f = *m_file;
     f.fd = ::openat(Folder::Native::of(folder), name.constData(),
                     O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st;
     if (f.fd < 0 || ::fstat(f.fd, &st) != 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        *error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        *error = SystemError::posix(S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
         return false;
     }
     m_size = st.st_size;
@@ -1150,7 +1154,7 @@ bool ReadBack::open(const Folder &folder, const Path &name, int *error)
     return true;
 }
 
-ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, int *error)
+ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, SystemError *error)
 {
     File &f = *m_file;
     TransferContext::State &context = *m_context.m_state;
@@ -1161,7 +1165,7 @@ ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, int *error)
     } while (got < 0 && errno == EINTR);
     *advanced = qMax<ssize_t>(got, 0);
     if (got < 0) {
-        *error = errno;
+        *error = SystemError::posix(errno);
         return Result::Failed;
     }
     if (got == 0)

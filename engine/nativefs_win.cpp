@@ -45,34 +45,34 @@ const wchar_t *chars(const QString &text)
 }
 
 // The engine speaks errno for the errors it tells apart; any other keeps the system's own code,
-// negated, so that errorText() gives the system's own words for it.
-int errorOf(DWORD code)
+// so that errorText() gives the system's own words for it.
+SystemError errorOf(DWORD code)
 {
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
-        return ENOENT;
+        return SystemError::posix(ENOENT);
     // A file another program holds is not a matter of permissions: those keep their own words.
     case ERROR_ACCESS_DENIED:
-        return EACCES;
+        return SystemError::posix(EACCES);
     case ERROR_ALREADY_EXISTS:
     case ERROR_FILE_EXISTS:
-        return EEXIST;
+        return SystemError::posix(EEXIST);
     case ERROR_TOO_MANY_OPEN_FILES:
-        return EMFILE;
+        return SystemError::posix(EMFILE);
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-        return ENOSPC;
+        return SystemError::posix(ENOSPC);
     case ERROR_DIRECTORY:
-        return ENOTDIR;
+        return SystemError::posix(ENOTDIR);
     case ERROR_NOT_SAME_DEVICE:
-        return EXDEV;
+        return SystemError::posix(EXDEV);
     default:
-        return code == 0 ? EIO : -int(code);
+        return code == 0 ? SystemError::posix(EIO) : SystemError::windows(int(code));
     }
 }
 
-int lastError()
+SystemError lastError()
 {
     return errorOf(::GetLastError());
 }
@@ -161,23 +161,23 @@ QString fromNative(const Path &path)
     return QString::fromUtf8(path);
 }
 
-QString errorText(int error)
+QString errorText(const SystemError &error)
 {
-    if (error < 0) {
+    if (error.domain == SystemError::Domain::Windows) {
         wchar_t *text = nullptr;
         const DWORD length = ::FormatMessageW(
             FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                 FORMAT_MESSAGE_IGNORE_INSERTS,
-            nullptr, DWORD(-error), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+            nullptr, DWORD(error.code), 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
         const QString message =
             QString::fromWCharArray(text, int(length)).trimmed().remove(QLatin1Char('\r'));
         ::LocalFree(text);
         if (!message.isEmpty())
             return message;
-        return QStringLiteral("Error %1").arg(-error);
+        return QStringLiteral("Error %1").arg(error.code);
     }
     char text[256] = {};
-    ::strerror_s(text, sizeof text, error);
+    ::strerror_s(text, sizeof text, error.code);
     return QString::fromLocal8Bit(text);
 }
 
@@ -200,7 +200,7 @@ struct Folder::Native
         return folder.m_native ? folder.m_native->path : Path();
     }
     // Takes the handle, opened on path, if it is a folder to enter.
-    static Folder adopt(HANDLE handle, const Path &path, Links links, int *error);
+    static Folder adopt(HANDLE handle, const Path &path, Links links, SystemError *error);
 
     const HANDLE handle;
     // The system has no calls relative to a handle: children are reached by this path, the one
@@ -251,7 +251,7 @@ bool isRoot(const Path &path)
 
 } // namespace
 
-Folder Folder::Native::adopt(HANDLE handle, const Path &path, Links links, int *error)
+Folder Folder::Native::adopt(HANDLE handle, const Path &path, Links links, SystemError *error)
 {
     Folder folder;
     BY_HANDLE_FILE_INFORMATION info;
@@ -265,7 +265,7 @@ Folder Folder::Native::adopt(HANDLE handle, const Path &path, Links links, int *
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
         (links == Links::Stay && isLink(handle))) {
         ::CloseHandle(handle);
-        *error = ENOTDIR;
+        *error = SystemError::posix(ENOTDIR);
         return folder;
     }
     const Path real = finalPath(handle);
@@ -275,12 +275,12 @@ Folder Folder::Native::adopt(HANDLE handle, const Path &path, Links links, int *
     return folder;
 }
 
-Folder Folder::open(const Path &path, int *error)
+Folder Folder::open(const Path &path, SystemError *error)
 {
     return Native::adopt(openFolderHandle(path, Links::Follow), path, Links::Follow, error);
 }
 
-Folder Folder::openChild(const Path &name, Links links, int *error) const
+Folder Folder::openChild(const Path &name, Links links, SystemError *error) const
 {
     const Path path = join(Native::pathOf(*this), name);
     return Native::adopt(openFolderHandle(path, links), path, links, error);
@@ -288,7 +288,7 @@ Folder Folder::openChild(const Path &name, Links links, int *error) const
 
 // The folder's path is the one the system resolved it to, so its parent there is the real one,
 // however this folder was reached. A root is its own parent.
-Folder Folder::openParent(int *error) const
+Folder Folder::openParent(SystemError *error) const
 {
     const Path path = Native::pathOf(*this);
     return open(isRoot(path) ? path : toNative(QFileInfo(fromNative(path)).path()), error);
@@ -332,7 +332,7 @@ qint64 Folder::modifiedNs() const
 }
 
 // The folder's own handle may list but not write attributes: a second one, for the moment.
-bool Folder::setModified(qint64 ns, int *error) const
+bool Folder::setModified(qint64 ns, SystemError *error) const
 {
     const HANDLE handle =
         ::CreateFileW(chars(wide(Native::pathOf(*this))), FILE_WRITE_ATTRIBUTES,
@@ -354,7 +354,7 @@ Permissions Folder::permissionsForCopy() const
     return {};
 }
 
-bool Folder::removeFile(const Path &name, int *error) const
+bool Folder::removeFile(const Path &name, SystemError *error) const
 {
     if (::DeleteFileW(chars(wide(join(Native::pathOf(*this), name)))))
         return true;
@@ -378,7 +378,7 @@ qint64 Folder::timeResolutionNs(const Path &) const
     return 100;
 }
 
-bool Folder::makeFolder(const Path &name, Permissions, int *error) const
+bool Folder::makeFolder(const Path &name, Permissions, SystemError *error) const
 {
     if (::CreateDirectoryW(chars(wide(join(Native::pathOf(*this), name))), nullptr))
         return true;
@@ -407,7 +407,7 @@ Folder Folder::duplicate() const
 
 // Folder by folder from the deepest one that exists, so that a failure keeps the system's
 // reason: a name it refuses, a file in the way, a drive that is not there.
-bool makePath(const Path &path, Permissions permissions, bool *made, int *error)
+bool makePath(const Path &path, Permissions permissions, bool *made, SystemError *error)
 {
     *made = false;
     const QString target = wide(path);
@@ -434,7 +434,7 @@ bool makePath(const Path &path, Permissions permissions, bool *made, int *error)
         return false;
     }
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        *error = ENOTDIR;
+        *error = SystemError::posix(ENOTDIR);
         return false;
     }
     return true;
@@ -458,7 +458,7 @@ struct FolderReader::State
     WIN32_FIND_DATAW data;
     bool started = false;
     bool pending = false; // data holds an entry not yet handed out
-    int error = 0;
+    SystemError error;
 };
 
 FolderReader::FolderReader(const Folder &folder, HiddenEntries hidden)
@@ -470,7 +470,7 @@ FolderReader::FolderReader(const Folder &folder, HiddenEntries hidden)
 
 FolderReader::~FolderReader() = default;
 
-bool FolderReader::next(Listing &batch, int *error)
+bool FolderReader::next(Listing &batch, SystemError *error)
 {
     State &state = *m_state;
     batch.clear();
@@ -493,7 +493,7 @@ bool FolderReader::next(Listing &batch, int *error)
     }
     if (count > 0)
         return true;
-    if (state.error)
+    if (state.error.isSet())
         *error = state.error;
     return false;
 }
@@ -509,7 +509,7 @@ void FolderReader::State::add(Listing &batch) const
     const QByteArray bytes = name.toUtf8();
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(data.dwReserved0);
     EntryKind kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
-    int reason = 0;
+    SystemError reason;
     BY_HANDLE_FILE_INFORMATION info;
     if (link && followedInfo(wide(join(folder, bytes)), &info)) {
         kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder
@@ -518,7 +518,7 @@ void FolderReader::State::add(Listing &batch) const
         // Listed either way, never dropped: as a broken link, or with the system's reason.
         const DWORD code = ::GetLastError();
         kind = leadsNowhere(code) ? EntryKind::BrokenLink : EntryKind::Unknown;
-        reason = leadsNowhere(code) ? 0 : errorOf(code);
+        reason = leadsNowhere(code) ? SystemError() : errorOf(code);
     }
     batch.add(kind, bytes.constData(), bytes.size(), link, reason);
 }
@@ -550,7 +550,7 @@ struct Transfer::Files
         Aligned,
         All
     };
-    bool drain(char *buffer, Drain how, int *error);
+    bool drain(char *buffer, Drain how, SystemError *error);
 
     HANDLE source = INVALID_HANDLE_VALUE;
     HANDLE temporary = INVALID_HANDLE_VALUE;
@@ -562,7 +562,7 @@ struct Transfer::Files
     BY_HANDLE_FILE_INFORMATION opened = {};
 };
 
-bool Transfer::Files::drain(char *buffer, Drain how, int *error)
+bool Transfer::Files::drain(char *buffer, Drain how, SystemError *error)
 {
     const qint64 amount = how == Drain::All ? held : held / WriteAlignment * WriteAlignment;
     qint64 written = 0;
@@ -598,7 +598,7 @@ Transfer::~Transfer()
 }
 
 Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, int *error)
+                                const Path &temporaryName, SystemError *error)
 {
     Files &f = *m_files;
     f.source = ::CreateFileW(chars(wide(join(Folder::Native::pathOf(source), sourceName))),
@@ -610,7 +610,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     }
     if (f.opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         m_sourceKind = EntryKind::Folder;
-        *error = EISDIR;
+        *error = SystemError::posix(EISDIR);
         return Result::SourceOpenFailed;
     }
     m_size = (qint64(f.opened.nFileSizeHigh) << 32) | f.opened.nFileSizeLow;
@@ -629,7 +629,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     return Result::Ok;
 }
 
-Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
+Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *error)
 {
     Files &f = *m_files;
     char *buffer = m_context.m_state->buffer.data();
@@ -650,7 +650,7 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, int *error)
     return Result::Ok;
 }
 
-Transfer::Result Transfer::finish(int *error)
+Transfer::Result Transfer::finish(SystemError *error)
 {
     Files &f = *m_files;
     BY_HANDLE_FILE_INFORMATION now;
@@ -677,7 +677,7 @@ Transfer::Result Transfer::finish(int *error)
     return flushed ? Result::Ok : Result::WriteFailed;
 }
 
-Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error)
+Transfer::Placed Transfer::place(const Path &name, Existing existing, SystemError *error)
 {
     Files &f = *m_files;
     const bool replace = existing == Existing::Replace;
@@ -688,7 +688,7 @@ Transfer::Placed Transfer::place(const Path &name, Existing existing, int *error
         return Placed::Done;
     }
     *error = lastError();
-    return !replace && *error == EEXIST ? Placed::NameTaken : Placed::Failed;
+    return !replace && error->is(EEXIST) ? Placed::NameTaken : Placed::Failed;
 }
 
 Digest Transfer::digest() const
@@ -726,7 +726,7 @@ ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::m
 
 ReadBack::~ReadBack() = default;
 
-bool ReadBack::open(const Folder &folder, const Path &name, int *error)
+bool ReadBack::open(const Folder &folder, const Path &name, SystemError *error)
 {
     File &f = *m_file;
     // Without the system's cache, so that every read reaches the device; never through a link.
@@ -740,7 +740,7 @@ bool ReadBack::open(const Folder &folder, const Path &name, int *error)
         return false;
     }
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-        *error = EISDIR;
+        *error = SystemError::posix(EISDIR);
         return false;
     }
     m_size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -756,7 +756,7 @@ bool ReadBack::open(const Folder &folder, const Path &name, int *error)
     return true;
 }
 
-ReadBack::Result ReadBack::step(qint64, qint64 *advanced, int *error)
+ReadBack::Result ReadBack::step(qint64, qint64 *advanced, SystemError *error)
 {
     File &f = *m_file;
     DWORD got = 0;

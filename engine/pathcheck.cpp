@@ -16,7 +16,7 @@ namespace {
 // system that ignores case. Names cannot tell; device and inode can.
 bool folderIsOrHolds(const QString &outer, const QString &inner)
 {
-    int error = 0;
+    SystemError error;
     const NativeFs::Folder outerFolder = NativeFs::Folder::open(NativeFs::toNative(outer), &error);
     if (!outerFolder.isOpen())
         return false;

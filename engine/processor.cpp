@@ -1,4 +1,5 @@
 #include "engine/processor.h"
+#include "engine/reasons.h"
 
 #include "engine/job_p.h"
 #include "engine/leftovers.h"
@@ -377,12 +378,12 @@ bool Processor::Job::openRoot(Phase phase)
 {
     bounds.find(sourceRoot, targetRoot);
     Frame root;
-    int error = 0;
+    SystemError error;
     root.source = Folder::open(sourceRoot, &error);
     if (!root.source.isOpen()) {
         // Nothing to copy is not the same as nothing there: the job must not end as complete.
         if (phase == Phase::Copy)
-            addFailure(sourceRoot, SourceOpenError, CopyRules::systemReason(error));
+            addFailure(sourceRoot, SourceOpenError, Reasons::system(error));
         return false;
     }
     root.sourceId = root.source.id();
@@ -407,14 +408,14 @@ void Processor::Job::descend(Phase phase)
     child.sourceByLink = item.mayBeLink;
     // A folder listed as one is entered as one: a link put in its place since is not followed.
     const Links links = item.mayBeLink ? Links::Follow : Links::Stay;
-    int error = 0;
+    SystemError error;
     child.source = parent.source.openChild(child.name, links, &error);
     if (!child.source.isOpen() && stack.relieve(1))
         child.source = stack.top().source.openChild(child.name, links, &error);
     if (!child.source.isOpen()) {
         if (phase == Phase::Copy)
             addFailure(NativeFs::join(stack.path(), child.name), SourceOpenError,
-                       CopyRules::systemReason(error));
+                       Reasons::system(error));
         return;
     }
     child.sourceId = child.source.id();
@@ -436,7 +437,7 @@ void Processor::Job::descend(Phase phase)
 // destination.
 bool Processor::Job::enterFolder(Frame &frame, Phase phase)
 {
-    int error = 0;
+    SystemError error;
     NativeFs::FolderReader reader(frame.source, hiddenEntries(p.m_includeHidden));
     NativeFs::Listing batch;
     while (reader.next(batch, &error)) {
@@ -445,10 +446,10 @@ bool Processor::Job::enterFolder(Frame &frame, Phase phase)
                 frame.folders.add(batch, item);
         }
     }
-    if (error) {
+    if (error.isSet()) {
         // No empty folder in its place that would pass for a complete copy.
         if (phase == Phase::Copy)
-            addFailure(stack.path(), SourceOpenError, CopyRules::systemReason(error));
+            addFailure(stack.path(), SourceOpenError, Reasons::system(error));
         frame.folders.clear();
         return false;
     }
@@ -460,7 +461,7 @@ bool Processor::Job::enterFolder(Frame &frame, Phase phase)
 void Processor::Job::walkFiles(Frame &frame, Phase phase)
 {
     p.waitWhilePaused();
-    int error = 0;
+    SystemError error;
     NativeFs::FolderReader reader(frame.source, hiddenEntries(p.m_includeHidden));
     NativeFs::Listing batch;
     while (!cancelled() && reader.next(batch, &error)) {
@@ -480,12 +481,12 @@ void Processor::Job::walkFiles(Frame &frame, Phase phase)
         for (const NativeFs::Listing::Item &item : batch.others()) {
             if (phase == Phase::Copy)
                 addFailure(NativeFs::join(stack.path(), batch.name(item)), SourceOpenError,
-                           CopyRules::notCopiedReason(item.kind, item.error));
+                           Reasons::notCopied(item.kind, item.error));
         }
     }
     // Read only in part: what was not reached is not copied.
-    if (error && phase == Phase::Copy)
-        addFailure(stack.path(), SourceOpenError, CopyRules::systemReason(error));
+    if (error.isSet() && phase == Phase::Copy)
+        addFailure(stack.path(), SourceOpenError, Reasons::system(error));
 }
 
 void Processor::Job::leaveFolder(Phase phase)
@@ -495,7 +496,7 @@ void Processor::Job::leaveFolder(Phase phase)
         keepFolderDate(stack.top(), stack.top().source.modifiedNs(), stack.path());
     const FolderStack::Lost lost = stack.pop();
     if (lost.source && phase == Phase::Copy)
-        addFailure(lost.path, SourceOpenError, CopyRules::systemReason(lost.error));
+        addFailure(lost.path, SourceOpenError, Reasons::system(lost.error));
 }
 
 void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
@@ -513,10 +514,10 @@ void Processor::Job::openTarget(Frame &frame, Frame *parent, Phase phase)
 
 void Processor::Job::openRootTarget(Frame &frame, NativeFs::Permissions permissions, Phase phase)
 {
-    int error = 0;
+    SystemError error;
     bool made = false;
     if (phase == Phase::Copy && !NativeFs::makePath(targetRoot, permissions, &made, &error)) {
-        frame.makeUnreachable(CopyRules::systemReason(error));
+        frame.makeUnreachable(Reasons::system(error));
         return;
     }
     // A folder the person chose keeps its own date; one the job made is a copy like any other.
@@ -525,12 +526,12 @@ void Processor::Job::openRootTarget(Frame &frame, NativeFs::Permissions permissi
     frame.target = Folder::open(targetRoot, &error);
     if (!frame.target.isOpen()) {
         if (phase == Phase::Copy)
-            frame.makeUnreachable(CopyRules::systemReason(error));
+            frame.makeUnreachable(Reasons::system(error));
         return;
     }
     bounds.setTargetRoot(frame.target.id());
     if (phase == Phase::Copy && frame.target.isWithin(bounds.sourceRoot())) {
-        frame.makeUnreachable(QString::fromLatin1(CopyRules::DestinationInSource));
+        frame.makeUnreachable(Reasons::text(Reasons::Reason::DestinationInSource));
         return;
     }
     adoptTarget(frame, phase);
@@ -539,27 +540,27 @@ void Processor::Job::openRootTarget(Frame &frame, NativeFs::Permissions permissi
 void Processor::Job::openChildTarget(Frame &frame, Frame &parent, NativeFs::Permissions permissions,
                                      Phase phase)
 {
-    int error = 0;
+    SystemError error;
     if (phase == Phase::Copy) {
         frame.targetNew = parent.target.makeFolder(frame.name, permissions, &error);
-        if (!frame.targetNew && error != EEXIST) {
-            frame.makeUnreachable(CopyRules::systemReason(error));
+        if (!frame.targetNew && !error.is(EEXIST)) {
+            frame.makeUnreachable(Reasons::system(error));
             return;
         }
         // The folder of another source name that folds into this one on this disk.
         if (!frame.targetNew && parent.written.collides(frame.name)) {
-            frame.makeUnreachable(CopyRules::systemReason(EEXIST));
+            frame.makeUnreachable(Reasons::system(SystemError::posix(EEXIST)));
             return;
         }
         wroteAnything = wroteAnything || frame.targetNew;
     }
     // Never through a link: what the job enters below its root is a folder of the copy.
     frame.target = parent.target.openChild(frame.name, Links::Stay, &error);
-    if (!frame.target.isOpen() && (error == EMFILE || error == ENFILE) && stack.relieve(2))
+    if (!frame.target.isOpen() && (error.is(EMFILE) || error.is(ENFILE)) && stack.relieve(2))
         frame.target = parent.target.openChild(frame.name, Links::Stay, &error);
     if (!frame.target.isOpen()) {
         if (phase == Phase::Copy)
-            frame.makeUnreachable(CopyRules::systemReason(error));
+            frame.makeUnreachable(Reasons::system(error));
         return;
     }
     if (phase == Phase::Copy)
@@ -574,7 +575,7 @@ void Processor::Job::adoptTarget(Frame &frame, Phase phase)
     if (phase != Phase::Copy)
         return;
     if (bounds.isSourceFolder(frame.targetId)) {
-        frame.makeUnreachable(QString::fromLatin1(CopyRules::DestinationInSource));
+        frame.makeUnreachable(Reasons::text(Reasons::Reason::DestinationInSource));
         return;
     }
     keepForFlush(frame.target);
@@ -590,7 +591,7 @@ void Processor::Job::walkRetryFiles(Phase phase)
     if (cancelled())
         return;
     bounds.find(sourceRoot, targetRoot);
-    int error = 0;
+    SystemError error;
     if (const Folder root = Folder::open(sourceRoot, &error); root.isOpen()) {
         bounds.setSourceRoot(root.id());
         bounds.visit(Phase::Scan, root.id());
@@ -614,7 +615,7 @@ void Processor::Job::retryFile(const Path &listed, Phase phase)
     QList<Path> folders;
     if (!PathCheck::namesBelow(sourceRoot, listed, &folders)) {
         if (phase == Phase::Copy)
-            addFailure(listed, TargetOpenError, QString::fromLatin1(CopyRules::OutsideSource));
+            addFailure(listed, TargetOpenError, Reasons::text(Reasons::Reason::OutsideSource));
         return;
     }
     const Path name = folders.takeLast();
@@ -705,7 +706,7 @@ bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase,
                                      std::vector<SourceLevel> *levels)
 {
     Frame &frame = retryFrame;
-    int error = 0;
+    SystemError error;
     frame.source = Folder::open(sourceRoot, &error);
     for (const Path &name : folders) {
         if (!frame.source.isOpen())
@@ -723,7 +724,7 @@ bool Processor::Job::openRetrySource(const QList<Path> &folders, Phase phase,
         bounds.visit(phase, frame.source.id());
     }
     if (!frame.source.isOpen()) {
-        retrySourceFailure = CopyRules::systemReason(error);
+        retrySourceFailure = Reasons::system(error);
         return false;
     }
     levels->push_back({frame.source.permissionsForCopy(), frame.source.modifiedNs()});
@@ -775,9 +776,9 @@ void Processor::Job::keepFolderDate(const Frame &frame, qint64 sourceNs, const P
     const qint64 step = timeStep(frame);
     if (CopyRules::floorTo(frame.target.modifiedNs(), step) == CopyRules::floorTo(sourceNs, step))
         return;
-    int error = 0;
+    SystemError error;
     if (!frame.target.setModified(sourceNs, &error))
-        addFailure(record, TargetWriteError, CopyRules::systemReason(error));
+        addFailure(record, TargetWriteError, Reasons::system(error));
 }
 
 void Processor::Job::clearLeftovers(Frame &frame)
@@ -795,9 +796,9 @@ void Processor::Job::flush()
         return;
     p.m_flushing.store(true);
     for (const Folder &folder : flushFolders) {
-        int error = 0;
+        SystemError error;
         if (!folder.syncFileSystem(&error))
-            addFailure(targetRoot, TargetWriteError, CopyRules::systemReason(error));
+            addFailure(targetRoot, TargetWriteError, Reasons::system(error));
     }
     p.m_flushing.store(false);
 }

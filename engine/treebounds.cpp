@@ -1,4 +1,5 @@
 #include "engine/treebounds.h"
+#include "engine/reasons.h"
 
 #include "engine/copyrules.h"
 
@@ -20,7 +21,7 @@ NativeFs::FolderIds holdersOf(const NativeFs::Path &path)
 // one to the destination root into the copy.
 void TreeBounds::find(const NativeFs::Path &sourceRoot, const NativeFs::Path &targetRoot)
 {
-    int error = 0;
+    SystemError error;
     m_sourceHolders = holdersOf(sourceRoot);
     m_sourceHolders.erase(Folder::open(sourceRoot, &error).id());
     m_targetHolders = holdersOf(targetRoot);
@@ -55,15 +56,16 @@ std::optional<QString> TreeBounds::refusedFolder(const Folder &folder, Reached r
     const bool byLink = reached == Reached::MaybeByLink;
     const FolderId id = folder.id();
     if (m_sourceHolders.count(id) != 0)
-        return QString::fromLatin1(byLink ? CopyRules::HoldsSource : CopyRules::MountHoldsSource);
+        return Reasons::text(byLink ? Reasons::Reason::HoldsSource
+                                    : Reasons::Reason::MountHoldsSource);
     if (m_targetHolders.count(id) != 0)
-        return QString::fromLatin1(CopyRules::HoldsDestination);
+        return Reasons::text(Reasons::Reason::HoldsDestination);
     if (!byLink)
         return std::nullopt;
     if (folder.isWithin(m_sourceRoot))
         return QString();
     if (m_hasTargetRoot && folder.isWithin(m_targetRoot))
-        return QString::fromLatin1(CopyRules::IntoDestination);
+        return Reasons::text(Reasons::Reason::IntoDestination);
     return std::nullopt;
 }
 
@@ -73,11 +75,11 @@ std::optional<QString> TreeBounds::notAFile(const Folder &folder, const NativeFs
     const NativeFs::Status status = folder.status(name, Links::Follow);
     if (!status.exists) {
         if (folder.status(name, Links::Stay).exists)
-            return CopyRules::notCopiedReason(EntryKind::BrokenLink, 0);
+            return Reasons::notCopied(EntryKind::BrokenLink, {});
         return std::nullopt; // gone: the transfer says so
     }
     if (status.kind == EntryKind::Folder) {
-        int error = 0;
+        SystemError error;
         const Folder entered = folder.openChild(name, Links::Follow, &error);
         const std::optional<QString> refused =
             entered.isOpen() ? refusedFolder(entered, Reached::MaybeByLink) : std::nullopt;
@@ -85,5 +87,5 @@ std::optional<QString> TreeBounds::notAFile(const Folder &folder, const NativeFs
     }
     if (status.isFile())
         return std::nullopt;
-    return CopyRules::notCopiedReason(status.kind, 0);
+    return Reasons::notCopied(status.kind, {});
 }

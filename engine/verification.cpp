@@ -2,6 +2,7 @@
 // digest compared with that of what was read from its source.
 
 #include "engine/verification.h"
+#include "engine/reasons.h"
 
 #include "engine/job_p.h"
 
@@ -83,7 +84,7 @@ void Processor::Job::verify()
 }
 
 // Down from the target root by name, never through a link, to the very folder the copy went to.
-Folder Processor::Job::reachForVerify(const VerifyList::Folder &folder, int *error) const
+Folder Processor::Job::reachForVerify(const VerifyList::Folder &folder, SystemError *error) const
 {
     Folder reached = Folder::open(targetRoot, error);
     for (const Path &name : folder.names) {
@@ -93,14 +94,14 @@ Folder Processor::Job::reachForVerify(const VerifyList::Folder &folder, int *err
     }
     if (reached.isOpen() && reached.id() != folder.id) {
         reached.close();
-        *error = ENOENT;
+        *error = SystemError::posix(ENOENT);
     }
     return reached;
 }
 
 void Processor::Job::verifyFolder(const VerifyList::Folder &folder)
 {
-    int error = 0;
+    SystemError error;
     const Folder reached = reachForVerify(folder, &error);
     for (const VerifyList::File &file : folder.files) {
         if (cancelled())
@@ -111,7 +112,7 @@ void Processor::Job::verifyFolder(const VerifyList::Folder &folder)
         p.m_currentFileSize.store(quint64(file.size));
         p.m_currentFileDone.store(0);
         const std::optional<QString> fault =
-            reached.isOpen() ? readBack(reached, name, file) : CopyRules::systemReason(error);
+            reached.isOpen() ? readBack(reached, name, file) : Reasons::system(error);
         if (cancelled())
             return;
         if (fault)
@@ -126,9 +127,9 @@ std::optional<QString> Processor::Job::readBack(const Folder &folder, const Path
                                                 const VerifyList::File &file)
 {
     ReadBack reader(transfer);
-    int error = 0;
+    SystemError error;
     if (!reader.open(folder, name, &error))
-        return CopyRules::systemReason(error);
+        return Reasons::system(error);
     qint64 done = 0;
     for (;;) {
         qint64 advanced = 0;
@@ -137,7 +138,7 @@ std::optional<QString> Processor::Job::readBack(const Folder &folder, const Path
         p.m_bytesVerified.fetch_add(quint64(advanced));
         p.m_currentFileDone.store(quint64(done));
         if (result == ReadBack::Result::Failed)
-            return CopyRules::systemReason(error);
+            return Reasons::system(error);
         if (result == ReadBack::Result::End)
             break;
         p.waitWhilePaused();
@@ -145,6 +146,6 @@ std::optional<QString> Processor::Job::readBack(const Folder &folder, const Path
             return std::nullopt;
     }
     if (done != file.size || reader.digest() != file.digest)
-        return QString::fromLatin1(CopyRules::DiffersOnDevice);
+        return Reasons::text(Reasons::Reason::DiffersOnDevice);
     return std::nullopt;
 }
