@@ -2,8 +2,8 @@
 // counters read on a 500 ms timer, the outcome read once finished() arrives. Prints a single
 // "result key=value ..." line for bench/run and bench/syscalls to parse.
 
+#include "engine/nativefs.h"
 #include "engine/processor.h"
-#include "ui/writebacklog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -104,7 +104,7 @@ public:
         m_file.setFileName(path);
         if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
             return false;
-        const auto backlog = WriteBacklog::read();
+        const auto backlog = NativeFs::writeBacklog();
         m_writtenAtStart = backlog ? backlog->writtenBytes : 0;
         m_file.write("# ms files_done files_total bytes_done bytes_total flushing pending_kib "
                      "written_kib\n");
@@ -115,7 +115,7 @@ public:
     {
         if (!m_file.isOpen())
             return;
-        const auto backlog = WriteBacklog::read();
+        const auto backlog = NativeFs::writeBacklog();
         const quint64 written = backlog ? backlog->writtenBytes - m_writtenAtStart : 0;
         m_file.write(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n")
                          .arg(processor.elapsedMilliseconds())
@@ -123,7 +123,7 @@ public:
                          .arg(processor.filesTotal())
                          .arg(processor.bytesDone())
                          .arg(processor.bytesTotal())
-                         .arg(processor.isFlushing() ? 1 : 0)
+                         .arg(processor.phase() == PhaseKind::WriteOut ? 1 : 0)
                          .arg(backlog ? backlog->pendingBytes / 1024 : 0)
                          .arg(written / 1024)
                          .toLatin1());
@@ -160,7 +160,7 @@ Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbo
     QTimer phaseWatch;
     phaseWatch.setInterval(1);
     QObject::connect(&phaseWatch, &QTimer::timeout, &app, [&] {
-        if (processor.isVerifying()) {
+        if (processor.phase() == PhaseKind::Verify) {
             outcome.copySeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
             phaseWatch.stop();
         }
@@ -176,7 +176,7 @@ Outcome runLikeTheWindow(QCoreApplication &app, Processor &processor, bool verbo
     history.end(processor);
 
     outcome.elapsedSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    outcome.filesVerified = processor.filesVerified();
+    outcome.filesVerified = quint32(processor.progress(PhaseKind::Verify).filesSucceeded);
     readTotals(processor, outcome);
     return outcome;
 }

@@ -1,7 +1,8 @@
 // One file of a job: the overwrite decision, the transfer in steps with its pause and cancel
 // points, and putting the copy in its place.
 
-#include "engine/job_p.h"
+#include "engine/copyphase.h"
+
 #include "engine/reasons.h"
 
 #include <cerrno>
@@ -13,11 +14,12 @@ using NativeFs::Path;
 using NativeFs::Status;
 using NativeFs::Transfer;
 
-class Processor::Job::FileCopy
+class CopyPhase::FileCopy
 {
 public:
-    FileCopy(Job &job, Frame &frame, const Path &name, const Path *listed)
-        : m_job(job), m_p(job.p), m_frame(frame), m_name(name), m_listed(listed)
+    FileCopy(Job &job, TreeWalk &walk, ProgressRecord &record, Frame &frame, const Path &name,
+             const Path *listed)
+        : m_job(job), m_walk(walk), m_record(record), m_frame(frame), m_name(name), m_listed(listed)
     {
     }
     void run();
@@ -39,6 +41,7 @@ private:
     void place(Transfer &transfer, const Status &judged);
     bool stillToBeReplaced(Status *target);
     void placed(const Transfer &transfer);
+    void noteForReadBack(const Transfer &transfer);
     void fail(CopyErrorCode code, const QString &reason);
 
     // Looks at what bears the name before placing the copy, and attempts to place it.
@@ -46,40 +49,22 @@ private:
     int m_retakes = 0;
 
     Job &m_job;
-    Processor &m_p;
+    TreeWalk &m_walk;
+    ProgressRecord &m_record;
     Frame &m_frame;
     const Path &m_name;
     const Path *m_listed;
 };
 
-void Processor::Job::scanFile(const Frame &frame, const Path &name)
+void CopyPhase::file(TreeWalk &walk, Frame &frame, const Path &name, const Path *listed)
 {
-    if (samePath)
-        return;
-    const Status source = frame.source.status(name, Links::Follow);
-    if (!source.isFile())
-        return; // gone since the listing, or no file; the copy will meet whatever is there then
-    const Status target =
-        frame.targetState == TargetState::Open ? frame.target.status(name, Links::Stay) : Status();
-    if (target.exists && !rulesAllow(frame, source, target))
-        return;
-    p.m_filesTotal.fetch_add(1);
-    p.m_bytesTotal.fetch_add(quint64(source.size));
+    if (!m_job->cancelled() && !m_job->samePath)
+        FileCopy(*m_job, walk, record(), frame, name, listed).run();
 }
 
-void Processor::Job::copyFile(Frame &frame, const Path &name, const Path *listed)
+void CopyPhase::FileCopy::run()
 {
-    if (!cancelled() && !samePath)
-        FileCopy(*this, frame, name, listed).run();
-}
-
-void Processor::Job::FileCopy::run()
-{
-    // The counts go first: a reader that sees the new name must not pair it with the bytes of
-    // the file before.
-    m_p.m_currentFileDone.store(0);
-    m_p.m_currentFileSize.store(0);
-    m_p.setCurrentFile(m_name);
+    m_job.showFile(m_name, 0);
 
     Status target;
     if (!m_frame.targetNew) {
@@ -93,10 +78,10 @@ void Processor::Job::FileCopy::run()
         return;
     if (moveBytes(*transfer) && !m_job.cancelled())
         finish(*transfer, target);
-    m_p.m_filesDone.fetch_add(1);
+    m_record.addFile();
 }
 
-Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &target)
+CopyPhase::FileCopy::Verdict CopyPhase::FileCopy::judge(const Status &target)
 {
     // Another source name of this job that folds into this one on this disk.
     if (m_frame.written.collides(m_name)) {
@@ -104,11 +89,11 @@ Processor::Job::FileCopy::Verdict Processor::Job::FileCopy::judge(const Status &
         return Verdict::Failed;
     }
     const Status source = m_frame.source.status(m_name, Links::Follow);
-    m_p.m_currentFileSize.store(quint64(source.size));
+    m_job.showFileSize(quint64(source.size));
     return m_job.rulesAllow(m_frame, source, target) ? Verdict::Copy : Verdict::Leave;
 }
 
-bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)
+bool CopyPhase::FileCopy::open(std::optional<Transfer> &transfer)
 {
     SystemError error;
     auto result = Transfer::Result::Ok;
@@ -116,9 +101,9 @@ bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)
     for (int attempt = 0; attempt < 2; ++attempt) {
         transfer.emplace(m_job.transfer);
         result = transfer->open(m_frame.source, m_name, m_frame.target,
-                                NativeFs::temporaryName(m_p.m_tempPrefix, m_name), &error);
+                                NativeFs::temporaryName(m_job.tempPrefix(), m_name), &error);
         if (result == Transfer::Result::Ok || (!error.is(EMFILE) && !error.is(ENFILE)) ||
-            !m_job.stack.relieve(1))
+            !m_walk.stack().relieve(1))
             break;
     }
     if (result == Transfer::Result::SourceOpenFailed)
@@ -131,10 +116,10 @@ bool Processor::Job::FileCopy::open(std::optional<Transfer> &transfer)
 
 // The size when the file was opened is its end: a file that ends sooner is a failed read, not a
 // short copy, and one that changed meanwhile is caught when it is finished.
-bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
+bool CopyPhase::FileCopy::moveBytes(Transfer &transfer)
 {
     const qint64 size = transfer.size();
-    m_p.m_currentFileSize.store(quint64(size));
+    m_job.showFileSize(quint64(size));
     qint64 done = 0;
     while (done < size && !m_job.cancelled()) {
         qint64 advanced = 0;
@@ -142,8 +127,8 @@ bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
         const Transfer::Result result = transfer.step(Processor::CopyBufferSize, &advanced, &error);
         if (advanced > 0) {
             done += advanced;
-            m_p.m_bytesDone.fetch_add(quint64(advanced));
-            m_p.m_currentFileDone.store(quint64(done));
+            m_record.addBytes(quint64(advanced));
+            m_job.showFileDone(quint64(done));
         }
         if (result == Transfer::Result::SourceEnded)
             fail(SourceReadError, Reasons::text(Reasons::Reason::SourceCutShort));
@@ -153,12 +138,12 @@ bool Processor::Job::FileCopy::moveBytes(Transfer &transfer)
             fail(SourceReadError, Reasons::system(error));
         if (result != Transfer::Result::Ok)
             return false;
-        m_p.waitWhilePaused();
+        m_job.waitWhilePaused();
     }
     return done >= size;
 }
 
-void Processor::Job::FileCopy::finish(Transfer &transfer, const Status &target)
+void CopyPhase::FileCopy::finish(Transfer &transfer, const Status &target)
 {
     SystemError error;
     switch (transfer.finish(&error)) {
@@ -180,7 +165,7 @@ void Processor::Job::FileCopy::finish(Transfer &transfer, const Status &target)
 // What bears the name may have changed while the file was copied, or something may have taken
 // a free name meanwhile: the rules then decide again, against what is there now, so that "no
 // files" never replaces a newcomer and "older files" never a destination saved again meanwhile.
-void Processor::Job::FileCopy::place(Transfer &transfer, const Status &judged)
+void CopyPhase::FileCopy::place(Transfer &transfer, const Status &judged)
 {
     // A name found free needs no second look: the placing itself refuses to take it.
     Status target = judged;
@@ -216,7 +201,7 @@ void Processor::Job::FileCopy::place(Transfer &transfer, const Status &judged)
 
 // False when the rules now keep what bears the name, or it failed; *target is then what was
 // judged last.
-bool Processor::Job::FileCopy::stillToBeReplaced(Status *target)
+bool CopyPhase::FileCopy::stillToBeReplaced(Status *target)
 {
     for (int look = 0; look < MaxLooks; ++look) {
         const Status now = m_frame.target.status(m_name, Links::Stay);
@@ -231,17 +216,25 @@ bool Processor::Job::FileCopy::stillToBeReplaced(Status *target)
     return true;
 }
 
-void Processor::Job::FileCopy::placed(const Transfer &transfer)
+void CopyPhase::FileCopy::placed(const Transfer &transfer)
 {
     m_job.wroteAnything = true;
-    m_p.m_filesCopied.fetch_add(1);
+    m_record.addSucceeded();
     m_frame.written.note(m_frame.target, m_name);
-    if (m_p.m_verification == Verification::ReadBack)
-        m_job.noteCopied(m_frame, m_name, transfer.size(), transfer.digest(), m_listed);
+    if (m_job.options().verification == CopyOptions::Verification::ReadBack)
+        noteForReadBack(transfer);
 }
 
-void Processor::Job::FileCopy::fail(CopyErrorCode code, const QString &reason)
+// By the folder it went to, as the walk reached it, for the read-back to find it again.
+void CopyPhase::FileCopy::noteForReadBack(const Transfer &transfer)
 {
-    m_job.addFailure(m_listed ? *m_listed : NativeFs::join(m_job.stack.path(), m_name), code,
-                     reason);
+    VerifyList &list = m_job.verifyList;
+    if (!list.inFolder(m_frame.targetId))
+        list.enter(m_frame.targetId, m_walk.namesBelowRoot(), m_walk.path());
+    list.add(m_name, transfer.size(), transfer.digest(), m_listed);
+}
+
+void CopyPhase::FileCopy::fail(CopyErrorCode code, const QString &reason)
+{
+    m_job.addFailure(m_listed ? *m_listed : NativeFs::join(m_walk.path(), m_name), code, reason);
 }

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -37,6 +38,19 @@ QString errorText(const SystemError &error);
 // Called once before the first job: a write past a file-size limit must fail with an error
 // the job can record, instead of ending the process.
 void prepareProcess();
+
+// What the system still has to write to its devices, and how much it has written so far, for the
+// whole machine: a copy's last step waits for its share of that backlog, which no counter of the
+// job itself shows.
+struct WriteBacklog
+{
+    // Data waiting to be written or being written now.
+    quint64 pendingBytes = 0;
+    // Data written out since the system started; only its growth means anything.
+    quint64 writtenBytes = 0;
+};
+// Nothing where the system does not publish the counters.
+std::optional<WriteBacklog> writeBacklog();
 
 // Tells one folder from another however it was reached (through links, or by another name).
 struct FolderId

@@ -183,6 +183,12 @@ QString errorText(const SystemError &error)
 
 void prepareProcess() {}
 
+// Windows publishes no counters of what it still has to write.
+std::optional<WriteBacklog> writeBacklog()
+{
+    return std::nullopt;
+}
+
 // --- Folder ---------------------------------------------------------------------------------
 
 struct Folder::Native

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "engine/copyerror.h"
-#include "engine/overwritemode.h"
+#include "engine/copyoptions.h"
+#include "engine/jobprogress.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,10 +12,15 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
+#include <vector>
 
-// One copy job on a worker thread of its own: a counting pass, then the copy, then a wait until
-// the data is on the device. The GUI thread polls the accessors; the worker never signals
-// progress. Runs once.
+class Job;
+class JobPhase;
+
+// One copy job on a worker thread of its own: a list of phases (the count, the copy, the wait
+// until the data is on the device and, with verification, the read-back), run in turn. The GUI
+// thread polls the accessors; the worker never signals progress. Runs once.
 //
 // Byte amounts are 64-bit so that files and jobs over 4 GiB are measured correctly.
 class Processor : public QThread
@@ -22,25 +28,12 @@ class Processor : public QThread
     Q_OBJECT
 
 public:
-    enum class Verification
-    {
-        Off,
-        // After the flush, every file the job put in place is read back from the device, not
-        // from memory, and compared with what was read from its source.
-        ReadBack
-    };
-
-    enum class Dates
-    {
-        // Copies get the time they are written, so that "older files" then means "changed
-        // since the last copy".
-        New,
-        // Each file's copy keeps its source's modification time, each folder's too.
-        Keep
-    };
+    using Verification = CopyOptions::Verification;
+    using Dates = CopyOptions::Dates;
 
     Processor(const QString &source, const QString &target, OverwriteMode mode,
               bool includeSubFolders, bool includeHidden);
+    Processor(const QString &source, const QString &target, const CopyOptions &options);
     // Cancels a job still running, releases a pause still held and waits for the thread.
     ~Processor() override;
 
@@ -50,27 +43,24 @@ public:
     void cancel();
 
     bool isCancelled() const;
+    // The copy's counts: the files and bytes the count found to copy, and how far the copy got.
+    // filesDone() counts every transfer carried to its end, failed or not.
     quint32 filesTotal() const;
     quint32 filesDone() const;
-    // Files put in place whole: filesDone() also counts transfers that failed.
-    quint32 filesCopied() const;
     quint64 bytesTotal() const;
     quint64 bytesDone() const;
+    // The file in hand, in whichever phase.
     QString currentFile() const;
     quint64 currentFileSize() const;
     quint64 currentFileDone() const;
     quint32 elapsedSeconds() const;
     // Running time with pauses left out, to the millisecond.
     qint64 elapsedMilliseconds() const;
-    // True while the job waits for its data to reach the destination device.
-    bool isFlushing() const;
-    // True while the job reads its copies back from the device.
-    bool isVerifying() const;
-    // The verify phase's work, known once the copy is done, and how far it got.
-    quint32 filesToVerify() const;
-    quint32 filesVerified() const;
-    quint64 bytesToVerify() const;
-    quint64 bytesVerified() const;
+    // The phase running, or the last one once the job has ended.
+    PhaseKind phase() const;
+    // Every phase of the job, in the order they run, read the same way.
+    QList<PhaseProgress> progress() const;
+    PhaseProgress progress(PhaseKind kind) const;
     int failureCount() const;
     // Complete only after the thread has finished.
     QList<CopyError> failures() const;
@@ -82,6 +72,7 @@ public:
     // Before start().
     void setVerification(Verification verification);
     void setDates(Dates dates);
+    const CopyOptions &options() const { return m_options; }
 
     static constexpr qint64 CopyBufferSize = 16000;
 
@@ -89,13 +80,13 @@ protected:
     void run() override;
 
 private:
-    // The worker's working state, private to the job's source file.
-    struct Job;
-    friend struct Job;
+    // The worker's side of the job, and its phases, read this job's state.
+    friend class Job;
 
     void waitWhilePaused();
     void addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason);
     void setCurrentFile(const QByteArray &name);
+    JobPhase &phaseOf(PhaseKind kind) const;
 
     // Set by the GUI thread, read by the worker.
     std::atomic<bool> m_cancelled{false};
@@ -105,30 +96,19 @@ private:
 
     const QString m_source;
     const QString m_target;
-    const OverwriteMode m_overwriteMode;
-    const bool m_includeSubFolders;
-    const bool m_includeHidden;
+    CopyOptions m_options;
     const QByteArray m_tempPrefix;
     bool m_retryMode = false;
-    Verification m_verification = Verification::Off;
-    Dates m_dates = Dates::New;
     QList<QByteArray> m_retryFiles;
 
+    // The job's phases in the order they run; each keeps its own progress.
+    std::vector<std::unique_ptr<JobPhase>> m_phases;
+    std::atomic<PhaseKind> m_phase{PhaseKind::Count};
+
     // Written by the worker only; read by the GUI at any time.
-    std::atomic<quint32> m_filesTotal{0};
-    std::atomic<quint32> m_filesDone{0};
-    std::atomic<quint32> m_filesCopied{0};
-    std::atomic<quint64> m_bytesTotal{0};
-    std::atomic<quint64> m_bytesDone{0};
     std::atomic<quint64> m_currentFileSize{0};
     std::atomic<quint64> m_currentFileDone{0};
     std::atomic<int> m_failureCount{0};
-    std::atomic<bool> m_flushing{false};
-    std::atomic<bool> m_verifying{false};
-    std::atomic<quint32> m_filesToVerify{0};
-    std::atomic<quint32> m_filesVerified{0};
-    std::atomic<quint64> m_bytesToVerify{0};
-    std::atomic<quint64> m_bytesVerified{0};
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};

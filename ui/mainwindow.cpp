@@ -1,26 +1,18 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "app/identity.h"
+#include "engine/pathcheck.h"
 #include "engine/processor.h"
 #include "glass/glassframe.h"
+#include "ui/folderdrop.h"
 
-#include "engine/pathcheck.h"
-#include "ui/writebacklog.h"
-
-#include <QAction>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QIcon>
-#include <QLocale>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QSettings>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTabBar>
@@ -29,18 +21,6 @@
 #include <algorithm>
 
 namespace {
-
-// Where a copy-errors row keeps the index of its failure record.
-constexpr int RecordRole = Qt::UserRole + 1;
-
-// Every read or write opens the store afresh, so nothing stale is ever held by the window. The
-// default format is the system's own store (the registry on Windows) unless a test has chosen a
-// file.
-QSettings openSettings()
-{
-    return QSettings(QSettings::defaultFormat(), QSettings::UserScope,
-                     QLatin1String(Identity::Organisation), QLatin1String(Identity::Application));
-}
 
 // Asks for the whole form, however tall; the window then bounds itself by its screen. (The
 // toolkit's scroll area asks for no more than 24 lines of text.)
@@ -59,7 +39,7 @@ public:
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), m_form(new MainWindowForm), m_processor(nullptr), m_errorModel(nullptr),
-      m_state(StateIdle)
+      m_state(StateIdle), m_folderDrop(new FolderDrop(this))
 {
     m_form->setupUi(this);
     wrapInScrollArea();
@@ -76,30 +56,9 @@ MainWindow::MainWindow(QWidget *parent)
             [this](int index) { m_form->tabWidget->setTabEnabled(1, index == 1); });
 
     m_errorModel = createErrorModel();
-    m_form->treeView->setModel(m_errorModel);
-    // Rows stand in failure order until a header is clicked: no sort arrow may claim otherwise.
-    m_form->treeView->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    // Rows can be selected, several at once, to be copied; ticking stays what Retry reads.
-    m_form->treeView->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_form->treeView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    auto *copy = new QAction(tr("Copy"), m_form->treeView);
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetShortcut);
-    connect(copy, &QAction::triggered, this, &MainWindow::copySelectedFailures);
-    m_form->treeView->addAction(copy);
-    // Space ticks what the keyboard selected, as a click on a tick box does.
-    auto *tick = new QAction(tr("Tick or Untick"), m_form->treeView);
-    tick->setShortcut(Qt::Key_Space);
-    tick->setShortcutContext(Qt::WidgetShortcut);
-    connect(tick, &QAction::triggered, this, &MainWindow::toggleSelectedChecks);
-    m_form->treeView->addAction(tick);
-    m_form->treeView->setContextMenuPolicy(Qt::ActionsContextMenu);
-    m_form->treeView->setTextElideMode(Qt::ElideMiddle);
-
-    for (QLineEdit *field : {m_form->lineEditSource, m_form->lineEditTarget}) {
-        field->setAcceptDrops(true);
-        field->installEventFilter(this);
-    }
+    m_failureList = std::make_unique<FailureList>(m_errorModel, m_form->treeView);
+    m_folderDrop->watch(m_form->lineEditSource);
+    m_folderDrop->watch(m_form->lineEditTarget);
 
     m_processor = nullptr;
     m_state = StateIdle;
@@ -111,11 +70,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_timer.setSingleShot(false);
     connect(&m_timer, &QTimer::timeout, this, &MainWindow::updateInfo);
 
-    const QSettings settings = openSettings();
-    m_form->checkBoxSubFolders->setChecked(settings.value(SettingsKey::SubFolder, true).toBool());
-    m_form->checkBoxHidden->setChecked(settings.value(SettingsKey::Hidden, false).toBool());
-    m_form->checkBoxVerify->setChecked(settings.value(SettingsKey::VerifyCopies, false).toBool());
-    m_form->checkBoxKeepDates->setChecked(settings.value(SettingsKey::KeepDates, false).toBool());
+    showChoices(RememberedChoices::load());
 }
 
 MainWindow::~MainWindow()
@@ -165,12 +120,7 @@ void MainWindow::fitToContents()
 
 QStandardItemModel *MainWindow::createErrorModel()
 {
-    auto *model = new QStandardItemModel(0, 3, this);
-    model->setHeaderData(0, Qt::Horizontal, tr("File"), Qt::EditRole);
-    model->setHeaderData(1, Qt::Horizontal, tr("Error"), Qt::EditRole);
-    // The system's own words, in a column of their own: reachable by keyboard and screen reader.
-    model->setHeaderData(2, Qt::Horizontal, tr("Reason"), Qt::EditRole);
-    return model;
+    return new QStandardItemModel(0, 3, this);
 }
 
 void MainWindow::applyGlassFrame()
@@ -210,20 +160,12 @@ void MainWindow::setInfoPanel(bool panelShown, bool toggleShown)
 
 void MainWindow::updateStartButton()
 {
-    switch (m_state) {
-    case StateRunning:
-        m_form->buttonStart->setText(tr("Pause"));
-        m_form->buttonStart->setIcon(QIcon(QStringLiteral(":/resources/pause.png")));
-        break;
-    case StatePaused:
-        m_form->buttonStart->setText(tr("Resume"));
-        m_form->buttonStart->setIcon(QIcon(QStringLiteral(":/resources/start.png")));
-        break;
-    case StateIdle:
-        m_form->buttonStart->setText(tr("Start"));
-        m_form->buttonStart->setIcon(QIcon(QStringLiteral(":/resources/start.png")));
-        break;
-    }
+    const bool running = m_state == StateRunning;
+    m_form->buttonStart->setText(running                  ? tr("Pause")
+                                 : m_state == StatePaused ? tr("Resume")
+                                                          : tr("Start"));
+    m_form->buttonStart->setIcon(QIcon(running ? QStringLiteral(":/resources/pause.png")
+                                               : QStringLiteral(":/resources/start.png")));
 }
 
 void MainWindow::on_buttonInfo_clicked()
@@ -233,7 +175,7 @@ void MainWindow::on_buttonInfo_clicked()
         showInfoPanel();
     else
         hideInfoPanel();
-    openSettings().setValue(SettingsKey::ShowInfo, open);
+    RememberedChoices::setShowInfo(open);
 }
 
 void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
@@ -245,47 +187,6 @@ void MainWindow::chooseFolder(QLineEdit *field, const QString &caption)
         QFileDialog::getExistingDirectory(this, caption, start, QFileDialog::ShowDirsOnly);
     if (!chosen.isEmpty())
         field->setText(chosen);
-}
-
-QString MainWindow::droppedFolder(const QMimeData *data)
-{
-    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
-    if (urls.size() != 1 || !urls.first().isLocalFile())
-        return {};
-    // What the chooser would have given: an existing folder, named in full.
-    const QFileInfo folder(urls.first().toLocalFile());
-    return folder.isDir() ? QDir::cleanPath(folder.absoluteFilePath()) : QString();
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    auto *field = qobject_cast<QLineEdit *>(watched);
-    if (!field || (field != m_form->lineEditSource && field != m_form->lineEditTarget))
-        return QMainWindow::eventFilter(watched, event);
-    switch (event->type()) {
-    case QEvent::DragEnter:
-    case QEvent::DragMove: {
-        auto *drag = static_cast<QDragMoveEvent *>(event);
-        if (droppedFolder(drag->mimeData()).isEmpty())
-            drag->ignore();
-        else
-            drag->acceptProposedAction();
-        return true;
-    }
-    case QEvent::Drop: {
-        auto *drop = static_cast<QDropEvent *>(event);
-        const QString folder = droppedFolder(drop->mimeData());
-        if (folder.isEmpty()) {
-            drop->ignore();
-        } else {
-            field->setText(folder);
-            drop->acceptProposedAction();
-        }
-        return true;
-    }
-    default:
-        return QMainWindow::eventFilter(watched, event);
-    }
 }
 
 void MainWindow::on_buttonSource_clicked()
@@ -315,24 +216,29 @@ OverwriteMode MainWindow::overwriteMode() const
     return OverwriteNone;
 }
 
+RememberedChoices MainWindow::choices() const
+{
+    return {m_form->checkBoxSubFolders->isChecked(), m_form->checkBoxHidden->isChecked(),
+            m_form->checkBoxVerify->isChecked(), m_form->checkBoxKeepDates->isChecked()};
+}
+
+void MainWindow::showChoices(const RememberedChoices &choices)
+{
+    m_form->checkBoxSubFolders->setChecked(choices.subFolders);
+    m_form->checkBoxHidden->setChecked(choices.hidden);
+    m_form->checkBoxVerify->setChecked(choices.verify);
+    m_form->checkBoxKeepDates->setChecked(choices.keepDates);
+}
+
 void MainWindow::startJob(const QString &source, const QString &target,
                           const QList<CopyError> &retry)
 {
-    m_processor =
-        new Processor(source, target, overwriteMode(), m_form->checkBoxSubFolders->isChecked(),
-                      m_form->checkBoxHidden->isChecked());
+    m_processor = new Processor(source, target, choices().options(overwriteMode()));
     m_jobSource = source;
     m_jobTarget = target;
     if (!retry.isEmpty())
         m_processor->setRetryFiles(retry);
-    m_verifyJob = m_form->checkBoxVerify->isChecked();
-    m_copyDoneMs.reset();
-    if (m_verifyJob)
-        m_processor->setVerification(Processor::Verification::ReadBack);
-    if (m_form->checkBoxKeepDates->isChecked())
-        m_processor->setDates(Processor::Dates::Keep);
-    // What waits to be written before the job began is not the job's to wait for.
-    m_remaining = RemainingTime(WriteBacklog::read());
+    m_figures = JobFigures();
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
     m_processor->start(QThread::InheritPriority);
     m_timer.start();
@@ -376,17 +282,10 @@ void MainWindow::on_buttonStart_clicked()
         return;
     }
 
-    {
-        QSettings settings = openSettings();
-        settings.setValue(SettingsKey::SubFolder, m_form->checkBoxSubFolders->isChecked());
-        settings.setValue(SettingsKey::Hidden, m_form->checkBoxHidden->isChecked());
-        settings.setValue(SettingsKey::VerifyCopies, m_form->checkBoxVerify->isChecked());
-        settings.setValue(SettingsKey::KeepDates, m_form->checkBoxKeepDates->isChecked());
-    }
+    choices().save();
     m_state = StateRunning;
     updateStartButton();
-    const bool showInfo = openSettings().value(SettingsKey::ShowInfo, false).toBool();
-    if (showInfo)
+    if (RememberedChoices::showInfo())
         showInfoPanel();
     else
         hideInfoPanel();
@@ -410,8 +309,9 @@ bool MainWindow::confirmCancelOnClose()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_processor && !m_closeWhenDone && !m_processor->isCancelled() &&
-        !m_processor->isFlushing() && !confirmCancelOnClose()) {
+    const auto writingOut = [this] { return m_processor->phase() == PhaseKind::WriteOut; };
+    if (m_processor && !m_closeWhenDone && !m_processor->isCancelled() && !writingOut() &&
+        !confirmCancelOnClose()) {
         event->ignore();
         return;
     }
@@ -422,9 +322,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     event->ignore();
     m_closeWhenDone = true;
-    if (m_processor->isFlushing() && !m_processor->isCancelled()) {
-        m_form->labelStatus->setText(tr("Writing to the destination… The window closes once the "
-                                        "data is written."));
+    if (writingOut() && !m_processor->isCancelled()) {
+        m_form->labelStatus->setText(statusText(PhaseKind::WriteOut));
     } else if (!m_processor->isCancelled()) {
         m_processor->cancel();
         m_form->labelStatus->setText(tr("Operation cancelling"));
@@ -452,23 +351,17 @@ void MainWindow::processFinished()
     m_announcer.clearProgress();
     // finished() is emitted just before the thread ends; the object may only go after it.
     m_processor->wait();
-    if (m_processor->isCancelled()) {
-        m_form->labelStatus->setText(tr("Operation cancelled"));
-        // Cancelled while reading back: every copy stays, verified or not; say how many were.
-        if (m_verifyJob && m_copyDoneMs)
-            m_form->labelStatus->setText(tr("Operation cancelled: %1 of %2 copies verified")
-                                             .arg(m_processor->filesVerified())
-                                             .arg(m_processor->filesToVerify()));
-        announceOutcome(tr("Operation cancelled"));
-    } else {
-        m_form->labelStatus->setText(completeStatus());
-        announceOutcome(tr("Operation complete"));
-        const QList<CopyError> failures = m_processor->failures();
-        if (!failures.isEmpty()) {
-            m_failedSource = m_jobSource;
-            m_failedTarget = m_jobTarget;
-            showCopyErrors(failures);
-        }
+    const JobFigures::Outcome outcome = JobFigures::outcome(*m_processor);
+    m_form->labelStatus->setText(outcome.status);
+    // The desktop hears of a job that ended while the window was in the background.
+    if (!isActiveWindow())
+        m_announcer.announce(this, outcome.summary, outcome.body);
+    const QList<CopyError> failures = m_processor->failures();
+    // A cancelled job's failures are not shown: the copy is not done.
+    if (!m_processor->isCancelled() && !failures.isEmpty()) {
+        m_failedSource = m_jobSource;
+        m_failedTarget = m_jobTarget;
+        showCopyErrors(failures);
     }
     delete m_processor;
     m_processor = nullptr;
@@ -478,103 +371,21 @@ void MainWindow::processFinished()
     }
 }
 
-// "Verified" only when every file copied was read back whole from the device.
-bool MainWindow::everyCopyVerified() const
-{
-    const quint32 copied = m_processor->filesCopied();
-    return m_verifyJob && !m_processor->isCancelled() && copied > 0 &&
-           m_processor->filesVerified() == copied;
-}
-
-// What a read-back proved is said where the person looks, not only to the desktop.
-QString MainWindow::completeStatus() const
-{
-    const quint32 copied = m_processor->filesCopied();
-    if (!everyCopyVerified())
-        return tr("Operation complete");
-    return copied == 1 ? tr("Operation complete: 1 copy verified")
-                       : tr("Operation complete: %1 copies verified").arg(copied);
-}
-
-void MainWindow::announceOutcome(const QString &outcome)
-{
-    if (isActiveWindow())
-        return;
-    const QLocale english(QLocale::English);
-    const quint32 files = m_processor->filesCopied();
-    const QString body = (everyCopyVerified() ? tr("%1 %2 copied and verified, %3 failed")
-                                              : tr("%1 %2 copied, %3 failed"))
-                             .arg(english.toString(files), files == 1 ? tr("file") : tr("files"),
-                                  english.toString(m_processor->failureCount()));
-    m_announcer.announce(this, outcome, body);
-}
-
 void MainWindow::showCopyErrors(const QList<CopyError> &failures)
 {
-    m_failures = failures;
-    m_errorModel->removeRows(0, m_errorModel->rowCount());
-    m_form->treeView->header()->setSortIndicator(-1, Qt::AscendingOrder);
-    m_errorModel->setColumnCount(3);
-    m_errorModel->setRowCount(int(failures.size()));
-    for (int i = 0; i < failures.size(); ++i) {
-        auto *file = new QStandardItem(failures.at(i).file());
-        file->setCheckable(true);
-        file->setEditable(false);
-        file->setData(i, RecordRole);
-        auto *message = new QStandardItem(failures.at(i).message());
-        message->setEditable(false);
-        // The system's own words for the cause; the message stays the program's.
-        file->setToolTip(failures.at(i).reason());
-        message->setToolTip(failures.at(i).reason());
-        auto *reason = new QStandardItem(failures.at(i).reason());
-        reason->setEditable(false);
-        m_errorModel->setItem(i, 0, file);
-        m_errorModel->setItem(i, 1, message);
-        m_errorModel->setItem(i, 2, reason);
-    }
     m_form->tabWidget->setTabEnabled(1, true);
     m_form->tabWidget->setCurrentIndex(1);
-    fitErrorColumns();
-}
-
-void MainWindow::fitErrorColumns()
-{
-    QHeaderView *header = m_form->treeView->header();
-    header->resizeSections(QHeaderView::ResizeToContents);
-    m_form->tab_2->layout()->activate();
-    const int room = m_form->treeView->viewport()->width();
-    const int others = header->sectionSize(1) + header->sectionSize(2);
-    // A long path gives way, shortened in its middle, down to a third of the list.
-    if (header->sectionSize(0) + others > room)
-        header->resizeSection(0, std::max(room - others, room / 3));
-}
-
-void MainWindow::setAllChecks(Qt::CheckState state)
-{
-    for (int row = 0; row < m_errorModel->rowCount(); ++row)
-        m_errorModel->setData(m_errorModel->index(row, 0), int(state), Qt::CheckStateRole);
-}
-
-void MainWindow::toggleSelectedChecks()
-{
-    QModelIndexList rows = m_form->treeView->selectionModel()->selectedRows();
-    if (rows.isEmpty() && m_form->treeView->currentIndex().isValid())
-        rows.append(m_form->treeView->currentIndex().siblingAtColumn(0));
-    const bool allTicked = std::all_of(rows.cbegin(), rows.cend(), [](const QModelIndex &row) {
-        return row.data(Qt::CheckStateRole).toInt() == Qt::Checked;
-    });
-    for (const QModelIndex &row : std::as_const(rows))
-        m_errorModel->setData(row, allTicked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+    m_failureList->show(failures);
 }
 
 void MainWindow::on_buttonSelectAll_clicked()
 {
-    setAllChecks(Qt::Checked);
+    m_failureList->tickAll(Qt::Checked);
 }
 
 void MainWindow::on_buttonDeselectAll_clicked()
 {
-    setAllChecks(Qt::Unchecked);
+    m_failureList->tickAll(Qt::Unchecked);
 }
 
 void MainWindow::on_buttonRetry_clicked()
@@ -582,15 +393,7 @@ void MainWindow::on_buttonRetry_clicked()
     // One job at a time: a second would orphan the first and its pause lock.
     if (m_processor)
         return;
-    // The records, not the shown texts: a name that is not valid text is retried as it is.
-    QList<CopyError> files;
-    for (int row = 0; row < m_errorModel->rowCount(); ++row) {
-        const QModelIndex index = m_errorModel->index(row, 0);
-        bool isInt = false;
-        const int state = index.data(Qt::CheckStateRole).toInt(&isInt);
-        if (isInt && state == Qt::Checked)
-            files.append(m_failures.value(index.data(RecordRole).toInt()));
-    }
+    const QList<CopyError> files = m_failureList->ticked();
     if (files.isEmpty()) {
         showMessage(tr("Select Files"), tr("Please select files to retry."));
         return;
@@ -603,159 +406,44 @@ void MainWindow::on_buttonRetry_clicked()
     startJob(m_failedSource, m_failedTarget, files);
 }
 
-void MainWindow::copySelectedFailures() const
-{
-    QModelIndexList rows = m_form->treeView->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end());
-    QString text;
-    for (const QModelIndex &row : std::as_const(rows)) {
-        const QModelIndex message = row.siblingAtColumn(1);
-        text += row.data().toString() + u'\t' + message.data().toString() + u'\t' +
-                row.siblingAtColumn(2).data().toString() + u'\n';
-    }
-    if (!text.isEmpty())
-        QGuiApplication::clipboard()->setText(text);
-}
-
 void MainWindow::on_buttonCancelRetry_clicked()
 {
     m_form->tabWidget->setCurrentIndex(0);
     fitToContents();
 }
 
+QString MainWindow::statusText(PhaseKind phase) const
+{
+    switch (phase) {
+    case PhaseKind::Count:
+    case PhaseKind::Copy:
+        return tr("Copying: ") + m_processor->currentFile();
+    case PhaseKind::WriteOut:
+        if (m_processor->isCancelled())
+            return tr("Cancelling: writing what was copied to the destination…");
+        return m_closeWhenDone
+                   ? tr("Writing to the destination… The window closes once the data is written.")
+                   : tr("Writing to the destination…");
+    case PhaseKind::Verify:
+        return tr("Verifying…");
+    }
+    return {};
+}
+
 void MainWindow::updateInfo()
 {
     if (!m_processor || m_state != StateRunning)
         return;
-    const quint64 total = m_processor->bytesTotal();
-    const quint64 fileSize = m_processor->currentFileSize();
-    const quint32 elapsed = m_processor->elapsedSeconds();
-    const quint64 done = m_processor->bytesDone();
-
-    const quint32 filesTotal = m_processor->filesTotal();
-    const quint32 filesDone = m_processor->filesDone();
-    const QString countTemplate = tr("%1 files (%2)");
-    m_form->labelTotal->setText(
-        countTemplate.arg(QString::number(filesTotal), formatSize(double(total))));
-    m_form->labelProcessed->setText(
-        countTemplate.arg(QString::number(filesDone), formatSize(double(done))));
-    // The job waits for the device, then (with verification) reads back; no file is copied then.
-    if (m_processor->isVerifying())
-        m_form->labelStatus->setText(tr("Verifying…"));
-    else if (!m_processor->isFlushing())
-        m_form->labelStatus->setText(tr("Copying: ") + m_processor->currentFile());
-    else if (m_processor->isCancelled())
-        m_form->labelStatus->setText(tr("Cancelling: writing what was copied to the destination…"));
-    else if (m_closeWhenDone)
-        m_form->labelStatus->setText(
-            tr("Writing to the destination… The window closes once the data is written."));
-    else
-        m_form->labelStatus->setText(tr("Writing to the destination…"));
-    m_form->labelElapsed->setText(formatDuration(elapsed));
+    const JobFigures::Reading reading = JobFigures::read(*m_processor);
+    const JobFigures::Shown shown = m_figures.update(reading);
+    m_form->labelTotal->setText(shown.total);
+    m_form->labelProcessed->setText(shown.processed);
+    m_form->labelStatus->setText(statusText(reading.phase));
+    m_form->labelElapsed->setText(shown.elapsed);
     m_form->labelErrors->setText(QString::number(m_processor->failureCount()));
-
-    if (m_verifyJob && !m_copyDoneMs && (m_processor->isFlushing() || m_processor->isVerifying()))
-        m_copyDoneMs = m_processor->elapsedMilliseconds();
-    const RemainingTime::Sample work = jobWork();
-    double ratio = 0;
-    if (work.bytesTotal != 0) {
-        ratio = double(work.bytesDone) / double(work.bytesTotal);
-        m_form->progressBarTotal->setValue(int(ratio * 100));
-    } else {
-        m_form->progressBarTotal->setValue(0);
-    }
-    m_announcer.showProgress(ratio);
-    if (fileSize != 0)
-        m_form->progressBarFile->setValue(
-            int(double(m_processor->currentFileDone()) / double(fileSize) * 100));
-    else
-        m_form->progressBarFile->setValue(0);
-
-    updateTimeLeft(work.filesDone, work.filesTotal, work.bytesDone, work.bytesTotal);
-
-    // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after. A
-    // job that moved bytes within its first millisecond had one going.
-    const qint64 ms = m_processor->elapsedMilliseconds();
-    if (ms > 0 || done > 0)
-        m_form->labelSpeed->setText(formatSize(double(done) * 1000 / double(qMax<qint64>(ms, 1))) +
-                                    tr("/sec"));
-    else
-        m_form->labelSpeed->setText(tr("0 Bytes/sec"));
-}
-
-RemainingTime::Sample MainWindow::jobWork() const
-{
-    RemainingTime::Sample work{m_processor->elapsedMilliseconds(), m_processor->filesDone(),
-                               m_processor->filesTotal(), m_processor->bytesDone(),
-                               m_processor->bytesTotal()};
-    if (!m_verifyJob)
-        return work;
-    work.filesTotal += m_copyDoneMs ? m_processor->filesToVerify() : work.filesTotal;
-    work.bytesTotal += m_copyDoneMs ? m_processor->bytesToVerify() : work.bytesTotal;
-    work.filesDone += m_processor->filesVerified();
-    work.bytesDone += m_processor->bytesVerified();
-    return work;
-}
-
-void MainWindow::updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
-                                quint64 bytesTotal)
-{
-    const qint64 ms = m_processor->elapsedMilliseconds();
-    // The write-out, which only the kernel's counters measure (they are read only then), and
-    // with verification the read-back after it, taken to go at the copy's pace.
-    std::optional<quint32> remaining;
-    if (m_processor->isFlushing()) {
-        remaining = m_remaining.updateWriteOut(ms, WriteBacklog::read());
-        const quint64 copied = qMax<quint64>(m_processor->bytesDone(), 1);
-        if (remaining && m_verifyJob && m_copyDoneMs)
-            *remaining += quint32(double(m_processor->bytesToVerify()) * double(*m_copyDoneMs) /
-                                  double(copied) / 1000);
-    } else {
-        remaining = m_remaining.update({ms, filesDone, filesTotal, bytesDone, bytesTotal});
-    }
-    m_form->labelRemaining->setText(remaining ? formatDuration(*remaining) : tr("Unknown"));
-}
-
-QString MainWindow::formatSize(double bytes)
-{
-    static const char *const units[] = {" KB", " MB", " GB"};
-    if (bytes < 1024)
-        return QString::number(bytes, 'f', 0) + QStringLiteral(" Bytes");
-    double scaled = bytes;
-    for (const char *unit : units) {
-        scaled /= 1024;
-        if (scaled < 1024)
-            return QString::number(scaled, 'f', 2) + QLatin1String(unit);
-    }
-    return QString::number(scaled / 1024, 'f', 2) + QStringLiteral(" TB");
-}
-
-QString MainWindow::formatDuration(quint32 seconds)
-{
-    const quint32 secs = seconds % 60;
-    const quint32 minutes = (seconds / 60) % 60;
-    const quint32 hours = (seconds / 3600) % 24;
-    const quint32 days = seconds / 86400;
-
-    const auto part = [](quint32 count, const char *unit) {
-        QString text = QString::number(count) + QLatin1Char(' ') + QLatin1String(unit);
-        if (count != 1)
-            text += QLatin1Char('s');
-        return text;
-    };
-    const auto join = [&part](quint32 major, const char *majorUnit, quint32 minor,
-                              const char *minorUnit) {
-        QString text = part(major, majorUnit);
-        if (minor > 0)
-            text += QLatin1Char(' ') + part(minor, minorUnit);
-        return text;
-    };
-
-    if (days > 0)
-        return join(days, "day", hours, "hour");
-    if (hours > 0)
-        return join(hours, "hour", minutes, "minute");
-    if (minutes > 0)
-        return join(minutes, "minute", secs, "second");
-    return part(secs, "second");
+    m_form->progressBarTotal->setValue(int(shown.done * 100));
+    m_form->progressBarFile->setValue(shown.filePercent);
+    m_announcer.showProgress(shown.done);
+    m_form->labelRemaining->setText(shown.remaining);
+    m_form->labelSpeed->setText(shown.speed);
 }

@@ -1,19 +1,23 @@
 #pragma once
 
 #include "engine/copyerror.h"
+#include "engine/jobprogress.h"
 #include "engine/overwritemode.h"
 #include "ui/desktopannouncer.h"
-#include "ui/remainingtime.h"
+#include "ui/failurelist.h"
+#include "ui/jobfigures.h"
+#include "ui/settings.h"
 
 #include <QList>
 #include <QMainWindow>
 #include <QString>
-#include <QStringList>
 #include <QTimer>
 
+#include <memory>
+
+class FolderDrop;
 class Processor;
 class QLineEdit;
-class QMimeData;
 class QStandardItemModel;
 
 namespace Ui {
@@ -24,7 +28,9 @@ class MainWindow;
 using MainWindowForm = Ui::MainWindow;
 
 // The application's only window: the form, the copy-errors list, the progress timer and,
-// while a job exists, its worker.
+// while a job exists, its worker. What it shows is worked out by the classes it uses: the job's
+// figures (jobfigures), the copy-errors rows (failurelist), the remembered choices (settings),
+// the formats of sizes and times (formats).
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -49,8 +55,6 @@ protected:
     // While a job runs the window asks before it goes, and while its data is being written to
     // the destination it stays until that is done: a window never vanishes over unseen work.
     void closeEvent(QCloseEvent *event) override;
-    // Folders dropped on the read-only folder fields.
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
     // Slot order is the meta-object index order; keep it.
@@ -79,37 +83,19 @@ private:
     void updateStartButton();
 
     void showCopyErrors(const QList<CopyError> &errors);
-    // Leaves the message and reason columns readable beside a long path.
-    void fitErrorColumns();
-    void setAllChecks(Qt::CheckState state);
-    // Ticks the selected rows of the copy-errors list, or unticks them when all are ticked.
-    void toggleSelectedChecks();
-    // Puts the selected rows of the copy-errors list on the clipboard: path, message and
-    // reason, tab-separated, one row a line.
-    void copySelectedFailures() const;
 
     void chooseFolder(QLineEdit *field, const QString &caption);
-    // The one existing folder a drag carries, or nothing.
-    static QString droppedFolder(const QMimeData *data);
     // Asks whether to cancel the running job; true when the person chose to.
     bool confirmCancelOnClose();
-    // The job's work in files and bytes: the copy, and with verification the read-back of what
-    // was copied, taken to be all of it until the copy is done.
-    RemainingTime::Sample jobWork() const;
-    void updateTimeLeft(quint64 filesDone, quint64 filesTotal, quint64 bytesDone,
-                        quint64 bytesTotal);
     static void showMessage(const QString &title, const QString &text);
     OverwriteMode overwriteMode() const;
+    // The check boxes' choices, and the check boxes set from them.
+    RememberedChoices choices() const;
+    void showChoices(const RememberedChoices &choices);
     // Starts a job with the form's options; a non-empty list makes it a retry of those files.
     void startJob(const QString &source, const QString &target, const QList<CopyError> &retry);
-    bool everyCopyVerified() const;
-    // The status of a job that ended without a cancel.
-    QString completeStatus() const;
-    // The desktop hears of a job that ended while the window was in the background.
-    void announceOutcome(const QString &outcome);
-
-    static QString formatSize(double bytes);
-    static QString formatDuration(quint32 seconds);
+    // What the job is doing, in the status line: one text per phase.
+    QString statusText(PhaseKind phase) const;
 
     MainWindowForm *m_form;
     Processor *m_processor;
@@ -124,17 +110,13 @@ private:
     QString m_jobTarget;
     QString m_failedSource;
     QString m_failedTarget;
-    // The records behind the copy-errors rows; each row keeps its record's index, since a sort
-    // may reorder the rows.
-    QList<CopyError> m_failures;
+    std::unique_ptr<FailureList> m_failureList;
+    FolderDrop *m_folderDrop;
 
-    RemainingTime m_remaining;
+    JobFigures m_figures;
     // The window was closed while its job was still running or writing out: it goes once the
     // worker has finished.
     bool m_closeWhenDone = false;
-    // The job reads its copies back; the job's running time when its copy was done.
-    bool m_verifyJob = false;
-    std::optional<qint64> m_copyDoneMs;
     DesktopAnnouncer m_announcer;
 
     // The window suite drives the private operations and reads the state directly.

@@ -36,8 +36,6 @@ double assumedPerByte(double perFile)
 
 } // namespace
 
-RemainingTime::RemainingTime(std::optional<WriteBacklog::Reading> atStart) : m_atStart(atStart) {}
-
 std::optional<quint32> RemainingTime::update(const Sample &sample)
 {
     addInterval(sample);
@@ -118,19 +116,20 @@ std::optional<double> RemainingTime::copyMsLeft(const Sample &sample) const
 }
 
 std::optional<quint32>
-RemainingTime::updateWriteOut(qint64 elapsedMs, const std::optional<WriteBacklog::Reading> &backlog)
+RemainingTime::updateWriteOut(qint64 elapsedMs, const PhaseProgress &writeOut, const Sample &after)
 {
-    if (!backlog)
+    if (writeOut.bytesTotal == 0 && writeOut.bytesDone == 0)
         return std::nullopt;
     if (!m_writeOutStart) {
-        m_writeOutStart = {elapsedMs, backlog->writtenBytes};
+        m_writeOutStart = {elapsedMs, writeOut.bytesDone};
         return std::nullopt; // its pace is not known yet
     }
     const double ms = double(elapsedMs - m_writeOutStart->first);
-    const double written = double(backlog->writtenBytes) - double(m_writeOutStart->second);
+    const double written = double(writeOut.bytesDone) - double(m_writeOutStart->second);
     if (ms <= 0 || written <= 0)
         return std::nullopt;
-    const quint64 others = m_atStart ? m_atStart->pendingBytes : 0;
-    const double pending = double(backlog->pendingBytes - std::min(backlog->pendingBytes, others));
-    return wholeSeconds(pending / (written / ms));
+    const double pending =
+        double(writeOut.bytesTotal - std::min(writeOut.bytesDone, writeOut.bytesTotal));
+    const double rest = after.bytesDone < after.bytesTotal ? copyMsLeft(after).value_or(0) : 0;
+    return wholeSeconds(pending / (written / ms) + rest);
 }

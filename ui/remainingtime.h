@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/writebacklog.h"
+#include "engine/jobprogress.h"
 
 #include <QtGlobal>
 
@@ -14,8 +14,8 @@
 // local disk, so that a tail of small files after large ones (or large files after small ones)
 // is estimated at neither nothing nor the cost of the other kind.
 //
-// The job's last step waits for the system to write the copy out. It is estimated from the
-// kernel's backlog and the pace at which the system writes, once that pace has been seen.
+// The job's write-out waits for the system to write the copy out. It is estimated from what that
+// phase still has to write and the pace at which the system writes, once that pace has been seen.
 //
 // It keeps no clock: it is fed the job's own running time, which leaves pauses out.
 class RemainingTime
@@ -30,16 +30,14 @@ public:
         quint64 bytesTotal = 0;
     };
 
-    // What the system had to write before the job began is taken to be someone else's.
-    explicit RemainingTime(std::optional<WriteBacklog::Reading> atStart = std::nullopt);
-
     // Takes the job's latest counters. Returns whole seconds, never 0 while anything is left to
     // do; nothing while no estimate can be made yet, or when the job has nothing to do.
     std::optional<quint32> update(const Sample &sample);
-    // The same during the job's last step, which waits until its data is on the device: never 0,
-    // and nothing without the kernel's counters or before the pace of writing has been seen.
-    std::optional<quint32> updateWriteOut(qint64 elapsedMs,
-                                          const std::optional<WriteBacklog::Reading> &backlog);
+    // The same for the write-out, from its phase's progress, with what is left of the work after
+    // it (verifying, say) at the pace learnt so far: never 0, and nothing where the system does not
+    // say what it still has to write, or before the pace of writing has been seen.
+    std::optional<quint32> updateWriteOut(qint64 elapsedMs, const PhaseProgress &writeOut,
+                                          const Sample &after);
 
 private:
     // The time, files and bytes of the intervals in which one kind of work dominated.
@@ -57,7 +55,6 @@ private:
     Work m_smallFiles;
     bool m_lastWasSmall = false;
     Sample m_previous;
-    std::optional<WriteBacklog::Reading> m_atStart;
     // When the write-out was first seen: the job's time and what the system had written then.
     std::optional<std::pair<qint64, quint64>> m_writeOutStart;
 };

@@ -115,7 +115,7 @@ Outcome EngineTest::runJob(Processor &processor) const
     outcome.filesDone = processor.filesDone();
     outcome.bytesTotal = processor.bytesTotal();
     outcome.bytesDone = processor.bytesDone();
-    outcome.filesVerified = processor.filesVerified();
+    outcome.filesVerified = processor.progress(PhaseKind::Verify).filesSucceeded;
     for (const CopyError &failure : processor.failures()) {
         outcome.failures.append(
             QStringLiteral("%1 %2").arg(failure.code()).arg(relative(failure.file())));

@@ -800,9 +800,10 @@ void TestEnginePosix::verifiedCopiesListNothing()
     const auto processor = verifyingJob("disk/copy");
     const Outcome outcome = runJob(*processor);
     QCOMPARE(outcome.failures, QStringList());
-    QCOMPARE(processor->filesVerified(), 5u);
-    QCOMPARE(processor->filesToVerify(), 5u);
-    QCOMPARE(processor->bytesVerified(), outcome.bytesTotal);
+    const PhaseProgress verified = processor->progress(PhaseKind::Verify);
+    QCOMPARE(verified.filesSucceeded, 5u);
+    QCOMPARE(verified.filesTotal, 5u);
+    QCOMPARE(verified.bytesDone, outcome.bytesTotal);
     QVERIFY(run("diff", {"-r", path("src"), path("disk/copy")}));
 }
 
@@ -826,7 +827,7 @@ void TestEnginePosix::verifyReadsTheDevice()
     processor->start();
     QVERIFY2(spinUntil([&] {
                  return processor->isFinished() ||
-                        (processor->isVerifying() && processor->currentFile() == "big.bin" &&
+                        (processor->phase() == PhaseKind::Verify && processor->currentFile() == "big.bin" &&
                          processor->currentFileDone() > 0);
              }),
              "the verify phase never began");
@@ -853,7 +854,8 @@ void TestEnginePosix::verifyReadsTheDevice()
     if (!cancel)
         QCOMPARE(processor->failures().constFirst().reason(),
                  "The copy on the device differs from the source");
-    QVERIFY(processor->filesVerified() < processor->filesToVerify());
+    const PhaseProgress verified = processor->progress(PhaseKind::Verify);
+    QVERIFY(verified.filesSucceeded < verified.filesTotal);
     QCOMPARE(treeOf(path("disk/copy")), QStringList({"big.bin", "small.txt"}));
     QCOMPARE(readFile(path("disk/copy/small.txt")), QByteArray("src/small.txt"));
 }
@@ -883,7 +885,7 @@ void TestEnginePosix::lyingDeviceIsCaught()
     QCOMPARE(outcome.filesDone, 4u);
     QCOMPARE(outcome.failures,
              verify ? QStringList({"3 src/past.bin", "3 src/sub/past.bin"}) : QStringList());
-    QCOMPARE(processor->filesVerified(), verify ? 2u : 0u);
+    QCOMPARE(processor->progress(PhaseKind::Verify).filesSucceeded, verify ? 2u : 0u);
 }
 
 // A file system that does not say what its entries are, and will not describe one of them: the

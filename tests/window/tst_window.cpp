@@ -4,15 +4,12 @@
 #include "app/identity.h"
 #include "engine/processor.h"
 #include "tests/support/cleanup.h"
+#include "tests/support/desktopstandin.h"
 #include "tests/support/filetree.h"
 #include "tests/support/settingshome.h"
 #include "tests/support/wait.h"
 #include "ui/mainwindow.h"
-#include "ui/remainingtime.h"
-#include "ui/writebacklog.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QTest>
 #include <QtWidgets>
 
@@ -99,49 +96,6 @@ public:
 
 private:
     QTimer m_timer;
-};
-
-// The desktop on the suite's private session bus: a notification service and a task manager.
-class DesktopStandIn : public QObject
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
-
-public:
-    bool listen()
-    {
-        m_bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "stand-in");
-        return m_bus.registerService("org.freedesktop.Notifications") &&
-               m_bus.registerObject("/org/freedesktop/Notifications", this,
-                                    QDBusConnection::ExportScriptableSlots) &&
-               m_bus.connect({}, {}, "com.canonical.Unity.LauncherEntry", "Update", this,
-                             SLOT(update(QString, QVariantMap))) &&
-               m_bus.connect({}, {}, "test.Barrier", "Passed", this, SLOT(barrierPassed()));
-    }
-    int barriers = 0;
-    QStringList notes;    // "summary: body" of the notifications that name the program
-    QStringList progress; // "progress shown|hidden" of the program's launcher entry
-
-public slots:
-    Q_SCRIPTABLE uint Notify(const QString &app, uint, const QString &icon, const QString &summary,
-                             const QString &body, const QStringList &, const QVariantMap &hints,
-                             int)
-    {
-        if (app == Identity::Application && icon == Identity::DesktopId &&
-            hints.value("desktop-entry") == Identity::DesktopId)
-            notes.append(summary + ": " + body);
-        return 1;
-    }
-    void barrierPassed() { ++barriers; }
-    void update(const QString &uri, const QVariantMap &properties)
-    {
-        if (uri == QStringLiteral("application://%1.desktop").arg(Identity::DesktopId))
-            progress.append(QString::number(properties.value("progress").toDouble()) +
-                            (properties.value("progress-visible").toBool() ? " shown" : " hidden"));
-    }
-
-private:
-    QDBusConnection m_bus{QString()};
 };
 
 // A file system on a loop device whose writes the block layer holds to 4 MiB/s, so that the
@@ -437,7 +391,8 @@ private slots:
         QVERIFY2(spinUntil(
                      [worker] {
                          return worker->isFinished() ||
-                                (worker->isVerifying() && worker->bytesVerified() > 0);
+                                (worker->phase() == PhaseKind::Verify &&
+                                 worker->progress(PhaseKind::Verify).bytesDone > 0);
                      },
                      JobTimeoutMs),
                  "the verify phase never began");
@@ -536,16 +491,16 @@ private slots:
         m_window->showAndFit();
         startThroughButton(path("src"), path("slow/dst"));
         const Processor *worker = m_window->m_processor;
-        QVERIFY(spinUntil([worker] { return worker->isFlushing() || worker->isFinished(); },
-                          JobTimeoutMs));
-        QVERIFY2(worker->isFlushing(), "the data was written out before it could be seen");
+        const auto writingOut = [worker] { return worker->phase() == PhaseKind::WriteOut; };
+        QVERIFY(spinUntil([&] { return writingOut() || worker->isFinished(); }, JobTimeoutMs));
+        QVERIFY2(writingOut(), "the data was written out before it could be seen");
         m_window->updateInfo();
         QCOMPARE(m_form->labelStatus->text(), "Writing to the destination…");
         QCOMPARE(m_form->labelRemaining->text(), "Unknown"); // its pace is not known yet
         QTRY_VERIFY(m_form->labelRemaining->text() != "Unknown");
-        QVERIFY2(worker->isFlushing() && QRegularExpression("^[1-9]\\d* seconds?$")
-                                             .match(m_form->labelRemaining->text())
-                                             .hasMatch(),
+        QVERIFY2(writingOut() && QRegularExpression("^[1-9]\\d* seconds?$")
+                                     .match(m_form->labelRemaining->text())
+                                     .hasMatch(),
                  qPrintable(m_form->labelRemaining->text()));
 
         BoxCloser closer;
@@ -702,7 +657,7 @@ private slots:
                               : "Target file could not be removed");
         }
         // The row's tooltip is the system's own reason for the failure.
-        const QString reason = m_window->m_failures.value(0).reason();
+        const QString reason = model()->index(0, 2).data().toString();
         QCOMPARE(model()->index(0, 0).data(Qt::ToolTipRole).toString(), reason);
         QVERIFY2(!reason.isEmpty(), "a refused file without the system's reason");
         QVERIFY(desktopHeardAll());
@@ -806,120 +761,6 @@ private slots:
         m_window->resetInfoPanel(); // as the end of a job leaves it
         QVERIFY(m_form->buttonInfo->isHidden());
         QTRY_COMPARE(m_window->height(), atRest);
-    }
-
-    void formatters()
-    {
-        const double gib = 1024.0 * 1024 * 1024;
-        for (const auto &[bytes, text] : {std::pair{0.0, "0 Bytes"},
-                                          {1023, "1023 Bytes"},
-                                          {511.6, "512 Bytes"},
-                                          {1024, "1.00 KB"},
-                                          {1048575, "1024.00 KB"},
-                                          {1048576, "1.00 MB"},
-                                          {gib * 4 + 1, "4.00 GB"},
-                                          {gib * 1024 * 2048, "2048.00 TB"}})
-            QCOMPARE(MainWindow::formatSize(bytes), text);
-        for (const auto &[seconds, text] : {std::pair{0u, "0 seconds"},
-                                            {1u, "1 second"},
-                                            {61u, "1 minute 1 second"},
-                                            {3601u, "1 hour"},
-                                            {86399u, "23 hours 59 minutes"},
-                                            {90061u, "1 day 1 hour"},
-                                            {180000u, "2 days 2 hours"},
-                                            {4294967295u, "49710 days 6 hours"}})
-            QCOMPARE(MainWindow::formatDuration(seconds), text);
-    }
-
-    void timeLeftOnRecordedJobs_data()
-    {
-        QTest::addColumn<QString>("path");
-        const QDir folder(QFINDTESTDATA("histories"));
-        for (const QString &name : folder.entryList({"*.txt"}))
-            QTest::newRow(qPrintable(name.chopped(4))) << folder.filePath(name);
-    }
-
-    // Every estimate of a real job against the time it truly had left.
-    void timeLeftOnRecordedJobs()
-    {
-        QFETCH(QString, path);
-        // A job recorded by bench/histories, one line a tick: ms, files done and total, bytes
-        // done and total, flushing, KiB waiting to be written and KiB written since the start;
-        // then the job's running time at its end.
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly | QIODevice::Text));
-        QList<QList<qint64>> ticks;
-        qint64 endMs = -1;
-        for (const QByteArray &line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            endMs = fields.first() == "end" ? fields.value(1).toLongLong() : endMs;
-            QList<qint64> tick;
-            for (const QByteArray &field : fields)
-                tick.append(field.toLongLong());
-            if (fields.size() == 8 && !line.startsWith('#'))
-                ticks.append(tick);
-        }
-        const auto backlog = [](const QList<qint64> &t) {
-            return WriteBacklog::Reading{quint64(t[6]) << 10, quint64(t[7]) << 10};
-        };
-        QVERIFY2(endMs > 0 && ticks.size() > 5, qPrintable(path));
-        // The first line is the moment before the job: what the system had to write then.
-        RemainingTime estimate(backlog(ticks.takeFirst()));
-        bool flushSeen = false;
-        QByteArray worst = "none";
-        double worstError = 1;
-        for (const QList<qint64> &t : std::as_const(ticks)) {
-            const bool flushing = t[5] != 0;
-            const std::optional<quint32> seconds =
-                flushing ? estimate.updateWriteOut(t[0], backlog(t))
-                         : estimate.update(
-                               {t[0], quint64(t[1]), quint64(t[2]), quint64(t[3]), quint64(t[4])});
-            const double truth = double(endMs - t[0]) / 1000;
-            const QByteArray seen = QByteArray::number(t[0]) + " ms in: estimated " +
-                                    QByteArray::number(seconds.value_or(-1)) + " s, truly " +
-                                    QByteArray::number(truth) + " s";
-            // Unknown only before anything is done, and when the write-out is first seen.
-            const bool firstFlush = flushing && !std::exchange(flushSeen, true);
-            if (!seconds) {
-                QVERIFY2((t[1] == 0 && t[3] == 0) || firstFlush, seen);
-                continue;
-            }
-            QVERIFY2(*seconds > 0 || (!flushing && t[1] >= t[2] && t[3] >= t[4]), seen);
-            // Shown in whole seconds: one either way is the display's.
-            const double error = std::max(*seconds / truth, truth / *seconds);
-            QVERIFY2(t[0] < 2000 || std::abs(*seconds - truth) <= 1 || error <= 5, seen);
-            if (t[0] >= endMs / 5) {
-                QVERIFY2(std::abs(*seconds - truth) <= 3 || error <= 2, seen);
-                if (std::abs(*seconds - truth) > 1 && error > worstError)
-                    std::tie(worstError, worst) = std::pair(error, seen);
-            }
-        }
-        qInfo("worst after a fifth of the job: %s (x%.2f)", worst.constData(), worstError);
-    }
-
-    void timeLeftEdges()
-    {
-        const auto once = [](RemainingTime::Sample s) { return RemainingTime().update(s); };
-        QVERIFY2(!once({3000, 0, 40, 0, 1 << 20}), "nothing done yet: no estimate");
-        QCOMPARE(once({250, 0, 1, 1999000, 2000000}), 1u); // a quarter second in: never 0 seconds
-        // A file that grew after it was counted: bytes past the total, files still to come.
-        QVERIFY(once({4000, 2, 4, 5000, 4000}).value_or(0) > 0);
-        // A pause: the job's clock stands still, and samples taken meanwhile change nothing.
-        const auto at = [](qint64 ms) {
-            return RemainingTime::Sample{ms, quint64(ms / 100), 100, quint64(ms) << 10, 100 << 20};
-        };
-        RemainingTime paused, straight;
-        for (const qint64 ms : {1000, 2000, 2000, 2000, 3000})
-            paused.update(at(ms));
-        for (const qint64 ms : {1000, 2000, 3000})
-            straight.update(at(ms));
-        QCOMPARE(paused.update(at(4000)), straight.update(at(4000)));
-
-        // The write-out (the recorded jobs show it measured): without the kernel's counters its
-        // time is unknown.
-        QVERIFY(!RemainingTime().updateWriteOut(5000, std::nullopt));
-        // Only Linux publishes them, although Wine lets a Windows program read Linux's /proc.
-        QCOMPARE(WriteBacklog::read().has_value(), QSysInfo::kernelType() == "linux");
     }
 
     void accessibleNamesAndTabOrder()
@@ -1092,14 +933,7 @@ private:
                m_window->m_state == MainWindow::StateIdle;
     }
 
-    // A signal sent as the window sends comes last: once it arrives, all before it has too.
-    bool desktopHeardAll() const
-    {
-        const int passed = m_desktop.barriers;
-        const QDBusMessage barrier = QDBusMessage::createSignal("/", "test.Barrier", "Passed");
-        return !m_onBus || (QDBusConnection::sessionBus().send(barrier) &&
-                            QTest::qWaitFor([&] { return m_desktop.barriers > passed; }, 10000));
-    }
+    bool desktopHeardAll() { return !m_onBus || m_desktop.heardAll(); }
 
     QList<int> ticks() const
     {

@@ -1,0 +1,71 @@
+#pragma once
+
+// The worker's side of one job, shared by its phases: what the window gave it, the roots and
+// where the job may go, what it learns about the destination as it goes, and what the copy
+// leaves for the phases after it.
+
+#include "engine/folderstack.h"
+#include "engine/processor.h"
+#include "engine/treebounds.h"
+#include "engine/verifylist.h"
+
+#include <QHash>
+
+#include <vector>
+
+class Job
+{
+public:
+    using Path = NativeFs::Path;
+
+    explicit Job(Processor &processor);
+
+    // The window's side.
+    bool cancelled() const { return m_p.m_cancelled.load(); }
+    void waitWhilePaused() { m_p.waitWhilePaused(); }
+    void addFailure(const Path &path, CopyErrorCode code, const QString &reason)
+    {
+        m_p.addFailure(path, code, reason);
+    }
+    const CopyOptions &options() const { return m_p.m_options; }
+    bool retrying() const { return m_p.m_retryMode; }
+    const QList<Path> &retryFiles() const { return m_p.m_retryFiles; }
+    const Path &tempPrefix() const { return m_p.m_tempPrefix; }
+    ProgressRecord &record(PhaseKind kind);
+    // The file in hand, its size and how far it got, for the window.
+    void showFile(const Path &name, quint64 size);
+    void showFileDone(quint64 done) { m_p.m_currentFileDone.store(done); }
+    void showFileSize(quint64 size) { m_p.m_currentFileSize.store(size); }
+
+    // Dates (with "Keep dates"): the steps in which the frame's destination keeps a time, the
+    // overwrite rule with times compared in those steps, and a destination folder given back
+    // its source's time once the job has changed it.
+    qint64 timeStep(const Frame &frame);
+    bool rulesAllow(const Frame &frame, const NativeFs::Status &source,
+                    const NativeFs::Status &target);
+    void keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record);
+    bool keepsDates() const { return options().dates == CopyOptions::Dates::Keep; }
+    // Before the first file is copied into a folder that was there before the job.
+    void clearLeftovers(Frame &frame);
+    // A destination folder written to: its file system is written out at the end.
+    void keepForFlush(const NativeFs::Folder &folder);
+
+    const Path sourceRoot;
+    const Path targetRoot;
+    // Source and destination of every file are one path: nothing to do.
+    const bool samePath;
+    TreeBounds bounds;
+    NativeFs::TransferContext transfer;
+
+    // What the copy leaves for the phases after it: one folder on each destination file system
+    // written to, opened before the writes; and the files it put in place, with the digests of
+    // what was read from their sources.
+    std::vector<NativeFs::Folder> flushFolders;
+    bool wroteAnything = false;
+    VerifyList verifyList;
+
+private:
+    Processor &m_p;
+    // Per destination device, the steps its times are kept in, once learnt.
+    QHash<quint64, qint64> m_timeSteps;
+};
