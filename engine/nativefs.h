@@ -25,6 +25,13 @@ namespace NativeFs {
 
 using Path = QByteArray;
 
+// How the platform's usual file system compares names.
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+inline constexpr Qt::CaseSensitivity NameCase = Qt::CaseInsensitive;
+#else
+inline constexpr Qt::CaseSensitivity NameCase = Qt::CaseSensitive;
+#endif
+
 Path toNative(const QString &path);
 QString fromNative(const Path &path);
 // folder + "/" + name, without doubling the separator after a root such as "/".

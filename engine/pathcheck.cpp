@@ -62,10 +62,10 @@ QString resolvedFolder(const QString &path)
 
 bool isSameOrBelow(const QString &outer, const QString &inner)
 {
-    if (inner.compare(outer, NameCase) == 0)
+    if (inner.compare(outer, NativeFs::NameCase) == 0)
         return true;
     const QString prefix = outer.endsWith(QLatin1Char('/')) ? outer : outer + QLatin1Char('/');
-    return inner.startsWith(prefix, NameCase);
+    return inner.startsWith(prefix, NativeFs::NameCase);
 }
 
 bool isSameOrInside(const QString &folder, const QString &candidate)
@@ -86,10 +86,11 @@ bool namesBelow(const QByteArray &root, const QByteArray &path, QList<QByteArray
     if (pathNames.size() <= rootNames.size())
         return false;
     for (qsizetype i = 0; i < rootNames.size(); ++i) {
-        const bool same = NameCase == Qt::CaseSensitive
-                              ? rootNames.at(i) == pathNames.at(i)
-                              : QString::fromUtf8(rootNames.at(i))
-                                        .compare(QString::fromUtf8(pathNames.at(i)), NameCase) == 0;
+        const bool same =
+            NativeFs::NameCase == Qt::CaseSensitive
+                ? rootNames.at(i) == pathNames.at(i)
+                : QString::fromUtf8(rootNames.at(i))
+                          .compare(QString::fromUtf8(pathNames.at(i)), NativeFs::NameCase) == 0;
         if (!same)
             return false;
     }

@@ -8,13 +8,6 @@
 // the job keeps a retried file's path below its source root by the same rule.
 namespace PathCheck {
 
-// How the platform's usual file system compares names.
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
-inline constexpr Qt::CaseSensitivity NameCase = Qt::CaseInsensitive;
-#else
-inline constexpr Qt::CaseSensitivity NameCase = Qt::CaseSensitive;
-#endif
-
 // The folder as the file system resolves it: absolute, cleaned, with links followed as far as
 // the path exists. A part that does not exist yet is appended as written.
 QString resolvedFolder(const QString &path);

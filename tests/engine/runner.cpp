@@ -60,7 +60,8 @@ int main(int argc, char **argv)
     std::printf("filesTotal=%u\nfilesDone=%u\nbytesTotal=%llu\nbytesDone=%llu\nfilesVerified=%u\n",
                 processor.filesTotal(), processor.filesDone(),
                 static_cast<unsigned long long>(processor.bytesTotal()),
-                static_cast<unsigned long long>(processor.bytesDone()), quint32(processor.progress(PhaseKind::Verify).filesSucceeded));
+                static_cast<unsigned long long>(processor.bytesDone()),
+                quint32(processor.progress(PhaseKind::Verify).filesSucceeded));
     for (const CopyError &error : processor.failures())
         std::printf("failure %d %s\nreason %s\n", int(error.code()),
                     NativeFs::toNative(error.file()).constData(),

@@ -67,6 +67,7 @@ private slots:
     void weeklyBackupWithOlderFiles_data();
     void weeklyBackupWithOlderFiles();
 
+    void pauseHoldsWorker_data();
     void pauseHoldsWorker();
     void cancelKeepsOldDestination_data();
     void cancelKeepsOldDestination();
@@ -347,30 +348,50 @@ void TestEngine::weeklyBackupWithOlderFiles()
 
 // --- pause, cancel and the job's life ---------------------------------------------------------
 
+void TestEngine::pauseHoldsWorker_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<qint64>("step"); // the most a step in flight may still move
+    QTest::newRow("copying") << int(PhaseKind::Copy) << Processor::CopyBufferSize;
+    QTest::newRow("reading back") << int(PhaseKind::Verify) << qint64(512 << 10);
+}
+
 void TestEngine::pauseHoldsWorker()
 {
+    QFETCH(int, phase);
+    QFETCH(qint64, step);
     constexpr qint64 Size = 64 << 20;
     QVERIFY(makeBig("src/big.bin", Size));
 
     const auto processor = job();
+    processor->setVerification(Processor::Verification::ReadBack);
+    const PhaseKind pausedIn = PhaseKind(phase);
+    const auto moved = [&] { return processor->progress(pausedIn).bytesDone; };
     QElapsedTimer wall;
     wall.start();
-    QVERIFY2(pauseInside(*processor, "big.bin"), "paused too late to hold anything");
-    const quint64 held = processor->bytesDone();
+    processor->start();
+    QVERIFY2(spinUntil([&] {
+                 return processor->isFinished() || (processor->phase() == pausedIn && moved() > 0);
+             }),
+             "never reached");
+    processor->pause();
+    QVERIFY2(!processor->isFinished() && moved() < quint64(Size),
+             "paused too late to hold anything");
+    const quint64 held = moved();
 
     // A wait that must time out: the step in flight may land, nothing after it, and the clock
     // stands still.
     const quint32 elapsed = processor->elapsedSeconds();
-    QVERIFY2(
-        !spinUntil([&] { return processor->bytesDone() > held + Processor::CopyBufferSize; }, 1100),
-        "bytes moved while paused");
-    QCOMPARE(processor->currentFileDone(), processor->bytesDone());
+    QVERIFY2(!spinUntil([&] { return moved() > held + quint64(step); }, 1100),
+             "bytes moved while paused");
+    QCOMPARE(processor->currentFileDone(), moved());
     QCOMPARE(processor->elapsedSeconds(), elapsed);
     QVERIFY(!processor->isFinished());
 
     processor->resume();
     QVERIFY(processor->wait(QDeadlineTimer(60000)));
     QCOMPARE(processor->bytesDone(), quint64(Size));
+    QCOMPARE(processor->progress(PhaseKind::Verify).filesSucceeded, 1u);
     QVERIFY2(sameContent(path("src/big.bin"), path("dst/big.bin")), "copy differs");
     QVERIFY2(qint64(processor->elapsedSeconds()) * 1000 <= wall.elapsed() - 1000,
              "the paused second was counted as running time");

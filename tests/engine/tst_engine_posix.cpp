@@ -334,10 +334,11 @@ void TestEnginePosix::unreadableSourcesAreRecorded()
         QCOMPARE(treeOf(path("dst/copy")), copied);
     QCOMPARE(strayTemporaries(), QStringList());
 
-    // Once they can be read, a retry of the records copies them, folders whole.
+    // Once they can be read, a retry of the records copies them, folders whole, and reads each
+    // copy back where it went.
     QCOMPARE(::chmod(native("src/locked.txt").constData(), 0644), 0);
     QCOMPARE(::chmod(native("src/closed").constData(), 0755), 0);
-    QStringList retry;
+    QStringList retry{"--verify"};
     for (const QString &failure : failures)
         retry << "--retry" << path(failure.mid(2));
     const Outcome again = runRunner(AsNobody, retry + QStringList{path(source), path("dst/copy")});
@@ -790,7 +791,9 @@ void TestEnginePosix::verifiedCopiesListNothing()
         QSKIP("the kernel offers no loop device or mount here");
     QVERIFY(makeTree({"src/empty.txt", "src/sub/deeper/note.txt"}));
     QVERIFY(QFile::resize(path("src/empty.txt"), 0));
-    QVERIFY(makeBig("src/big.bin", 20 << 20) && makeBig("src/sub/mid.bin", 1 << 20));
+    // Each way a file reaches the copy: the kernel's copy in one step, the buffer, the pipe.
+    QVERIFY(makeBig("src/big.bin", 20 << 20) && makeBig("src/sub/mid.bin", 1 << 20) &&
+            makeBig("src/sub/buffered.bin", 200 << 10));
     {
         QFile sparse(path("src/sparse.img"));
         QVERIFY(sparse.open(QIODevice::WriteOnly) && sparse.seek(4 << 20) &&
@@ -801,8 +804,8 @@ void TestEnginePosix::verifiedCopiesListNothing()
     const Outcome outcome = runJob(*processor);
     QCOMPARE(outcome.failures, QStringList());
     const PhaseProgress verified = processor->progress(PhaseKind::Verify);
-    QCOMPARE(verified.filesSucceeded, 5u);
-    QCOMPARE(verified.filesTotal, 5u);
+    QCOMPARE(verified.filesSucceeded, 6u);
+    QCOMPARE(verified.filesTotal, 6u);
     QCOMPARE(verified.bytesDone, outcome.bytesTotal);
     QVERIFY(run("diff", {"-r", path("src"), path("disk/copy")}));
 }
@@ -827,8 +830,8 @@ void TestEnginePosix::verifyReadsTheDevice()
     processor->start();
     QVERIFY2(spinUntil([&] {
                  return processor->isFinished() ||
-                        (processor->phase() == PhaseKind::Verify && processor->currentFile() == "big.bin" &&
-                         processor->currentFileDone() > 0);
+                        (processor->phase() == PhaseKind::Verify &&
+                         processor->currentFile() == "big.bin" && processor->currentFileDone() > 0);
              }),
              "the verify phase never began");
     processor->pause();
@@ -863,8 +866,14 @@ void TestEnginePosix::verifyReadsTheDevice()
 void TestEnginePosix::lyingDeviceIsCaught_data()
 {
     QTest::addColumn<bool>("verify");
-    QTest::newRow("verify copies") << true;
-    QTest::newRow("without verifying") << false;
+    QTest::addColumn<qint64>("keeps"); // the bytes of each file the device keeps
+    QTest::addColumn<QStringList>("caught");
+    const QStringList pastMiB{"3 src/past.bin", "3 src/sub/past.bin"};
+    QTest::newRow("verify copies") << true << qint64(1 << 20) << pastMiB;
+    // Files past one step and within the buffer's reach go through the job's own buffer.
+    QTest::newRow("verify copies, the device keeps 64 KiB")
+        << true << qint64(64 << 10) << pastMiB + QStringList{"3 src/first.bin", "3 src/mid.bin"};
+    QTest::newRow("without verifying") << false << qint64(1 << 20) << QStringList();
 }
 
 // A device that keeps only the first MiB of every file, like a counterfeit stick: without the
@@ -872,20 +881,24 @@ void TestEnginePosix::lyingDeviceIsCaught_data()
 void TestEnginePosix::lyingDeviceIsCaught()
 {
     QFETCH(bool, verify);
+    QFETCH(qint64, keeps);
+    QFETCH(QStringList, caught);
     TRASKO_REQUIRE(run("/usr/bin/python3", {"-c", "import fusepy"}), "python3-fusepy");
-    if (!mountTestFs("lying", 1 << 20))
+    if (!mountTestFs("lying", keeps))
         QSKIP("the kernel offers no FUSE here");
     QVERIFY(makeBig("src/first.bin", 1 << 20) && makeBig("src/past.bin", 3 << 20) &&
-            makeBig("src/sub/past.bin", (1 << 20) + 1) && makeTree({"src/sub/small.txt"}));
+            makeBig("src/sub/past.bin", (1 << 20) + 1) && makeBig("src/mid.bin", 200 << 10) &&
+            makeBig("src/step.bin", Processor::CopyBufferSize) && makeTree({"src/sub/small.txt"}));
 
     auto processor = job(OverwriteAll, "src", "lying/copy");
     if (verify)
         processor->setVerification(Processor::Verification::ReadBack);
     const Outcome outcome = runJob(*processor);
-    QCOMPARE(outcome.filesDone, 4u);
-    QCOMPARE(outcome.failures,
-             verify ? QStringList({"3 src/past.bin", "3 src/sub/past.bin"}) : QStringList());
-    QCOMPARE(processor->progress(PhaseKind::Verify).filesSucceeded, verify ? 2u : 0u);
+    QCOMPARE(outcome.filesDone, 6u);
+    caught.sort();
+    QCOMPARE(outcome.failures, caught);
+    QCOMPARE(processor->progress(PhaseKind::Verify).filesSucceeded,
+             verify ? quint64(6 - caught.size()) : 0u);
 }
 
 // A file system that does not say what its entries are, and will not describe one of them: the
@@ -896,11 +909,18 @@ void TestEnginePosix::entriesTheSystemWillNotDescribe()
     QVERIFY(makeTree({"backing/a.txt", "backing/eio-report.txt", "backing/eio-folder/b.txt"}));
     if (!mountTestFs("fs", 1 << 30))
         QSKIP("the kernel offers no FUSE here");
-    const auto processor = job(OverwriteAll, "fs", "dst");
-    const Outcome outcome = runJob(*processor);
-    QCOMPARE(notCopied(*processor), QStringList({"fs/eio-folder: Input/output error",
-                                                 "fs/eio-report.txt: Input/output error"}));
-    QCOMPARE(treeOf(path("dst")), QStringList{"a.txt"});
+    // And a link to such an entry, from a folder that describes its own.
+    QVERIFY(makeTree({"src/b.txt"}) &&
+            QFile::link(path("fs/eio-report.txt"), path("src/link-to-report.txt")));
+    for (const char *source : {"fs", "src"}) {
+        const auto processor = job(OverwriteAll, source, "dst");
+        runJob(*processor);
+        QCOMPARE(notCopied(*processor),
+                 source[0] == 'f' ? QStringList({"fs/eio-folder: Input/output error",
+                                                 "fs/eio-report.txt: Input/output error"})
+                                  : QStringList("src/link-to-report.txt: Input/output error"));
+    }
+    QCOMPARE(treeOf(path("dst")), QStringList({"a.txt", "b.txt"}));
 }
 
 // --- a backup to restore from ----------------------------------------------------------------
