@@ -393,7 +393,7 @@ bool Folder::makeFolder(const Path &name, Permissions, SystemError *error) const
 }
 
 // Flushing a whole volume needs administrator rights here; the files were flushed one by one.
-bool Folder::syncFileSystem(int *) const
+bool Folder::syncFileSystem(SystemError *) const
 {
     return true;
 }
@@ -413,7 +413,8 @@ Folder Folder::duplicate() const
 
 // Folder by folder from the deepest one that exists, so that a failure keeps the system's
 // reason: a name it refuses, a file in the way, a drive that is not there.
-bool makePath(const Path &path, Permissions permissions, bool *made, SystemError *error)
+// A new folder takes the access rules of the one it is made in: the permissions carry nothing.
+bool makePath(const Path &path, Permissions, bool *made, SystemError *error)
 {
     *made = false;
     const QString target = wide(path);
@@ -428,10 +429,10 @@ bool makePath(const Path &path, Permissions permissions, bool *made, SystemError
             *made = true;
             return true;
         }
-        const DWORD made = ::GetLastError();
+        const DWORD refused = ::GetLastError();
         attributes = ::GetFileAttributesW(chars(target));
-        if (made != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES) {
-            *error = errorOf(made);
+        if (refused != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES) {
+            *error = errorOf(refused);
             return false;
         }
     }
