@@ -1,12 +1,10 @@
-#include "engine/nativefs.h"
+#include "engine/nativefs_win_p.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
-
-#include <qt_windows.h>
 
 // Windows offers no calls relative to an open folder in its documented interface, so folders
 // are reached by path (with the long-path prefix, so depth is no limit): the path the system
@@ -19,16 +17,6 @@
 // junctions); a shell shortcut (.lnk) is an ordinary file and is copied as one.
 namespace NativeFs {
 
-namespace {
-
-constexpr qint64 GatherBytes = 256 * 1024;
-constexpr qint64 WriteAlignment = 64 * 1024;
-// Entries handed out per batch by a folder reader.
-constexpr int BatchEntries = 1024;
-// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
-constexpr qint64 EpochOffset = 116444736000000000LL;
-
-// The long-path form, in which no length is too long and no name is reinterpreted.
 QString wide(const Path &path)
 {
     QString text = QDir::toNativeSeparators(QString::fromUtf8(path));
@@ -44,8 +32,6 @@ const wchar_t *chars(const QString &text)
     return reinterpret_cast<const wchar_t *>(text.utf16());
 }
 
-// The engine speaks errno for the errors it tells apart; any other keeps the system's own code,
-// so that errorText() gives the system's own words for it.
 SystemError errorOf(DWORD code)
 {
     switch (code) {
@@ -76,6 +62,13 @@ SystemError lastError()
 {
     return errorOf(::GetLastError());
 }
+
+namespace {
+
+// Entries handed out per batch by a folder reader.
+constexpr int BatchEntries = 1024;
+// 100-nanosecond intervals between 1601-01-01 and 1970-01-01.
+constexpr qint64 EpochOffset = 116444736000000000LL;
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -190,29 +183,6 @@ std::optional<WriteBacklog> writeBacklog()
 }
 
 // --- Folder ---------------------------------------------------------------------------------
-
-struct Folder::Native
-{
-    Native(HANDLE folder, Path at) : handle(folder), path(std::move(at)) {}
-    ~Native() { ::CloseHandle(handle); }
-    Native(const Native &) = delete;
-    Native &operator=(const Native &) = delete;
-    static HANDLE of(const Folder &folder)
-    {
-        return folder.m_native ? folder.m_native->handle : INVALID_HANDLE_VALUE;
-    }
-    static Path pathOf(const Folder &folder)
-    {
-        return folder.m_native ? folder.m_native->path : Path();
-    }
-    // Takes the handle, opened on path, if it is a folder to enter.
-    static Folder adopt(HANDLE handle, const Path &path, Links links, SystemError *error);
-
-    const HANDLE handle;
-    // The system has no calls relative to a handle: children are reached by this path, the one
-    // the system resolved the folder to, in which no link can later lead elsewhere.
-    const Path path;
-};
 
 Folder::Folder() = default;
 Folder::~Folder() = default;
@@ -528,260 +498,6 @@ void FolderReader::State::add(Listing &batch) const
         reason = leadsNowhere(code) ? SystemError() : errorOf(code);
     }
     batch.add(kind, bytes.constData(), bytes.size(), link, reason);
-}
-
-// --- Transfer -------------------------------------------------------------------------------
-
-struct TransferContext::State
-{
-    QByteArray buffer = QByteArray(GatherBytes + 65536, Qt::Uninitialized);
-    // Of the file in hand, with digests on.
-    std::unique_ptr<Digester> digester;
-    bool keepDates = false;
-};
-
-TransferContext::TransferContext(Digests digests, Dates dates) : m_state(std::make_unique<State>())
-{
-    m_state->keepDates = dates == Dates::Keep;
-    if (digests == Digests::On)
-        m_state->digester = std::make_unique<Digester>();
-}
-
-TransferContext::~TransferContext() = default;
-
-struct Transfer::Files
-{
-    enum class Drain
-    {
-        // Only whole aligned pieces; the rest waits for more.
-        Aligned,
-        All
-    };
-    bool drain(char *buffer, Drain how, SystemError *error);
-
-    HANDLE source = INVALID_HANDLE_VALUE;
-    HANDLE temporary = INVALID_HANDLE_VALUE;
-    Path targetFolder;
-    QString temporaryPath;
-    qint64 held = 0;
-    bool named = false;
-    // The source as it was opened: a copy is whole only if it still is so at the end.
-    BY_HANDLE_FILE_INFORMATION opened = {};
-};
-
-bool Transfer::Files::drain(char *buffer, Drain how, SystemError *error)
-{
-    const qint64 amount = how == Drain::All ? held : held / WriteAlignment * WriteAlignment;
-    qint64 written = 0;
-    while (written < amount) {
-        DWORD n = 0;
-        if (!::WriteFile(temporary, buffer + written, DWORD(amount - written), &n, nullptr) ||
-            n == 0) {
-            *error = lastError();
-            return false;
-        }
-        written += n;
-    }
-    held -= written;
-    if (held > 0)
-        std::memmove(buffer, buffer + written, size_t(held));
-    return true;
-}
-
-Transfer::Transfer(TransferContext &context)
-    : m_context(context), m_files(std::make_unique<Files>())
-{
-}
-
-Transfer::~Transfer()
-{
-    Files &f = *m_files;
-    if (f.source != INVALID_HANDLE_VALUE)
-        ::CloseHandle(f.source);
-    if (f.temporary != INVALID_HANDLE_VALUE)
-        ::CloseHandle(f.temporary);
-    if (f.named)
-        ::DeleteFileW(chars(f.temporaryPath));
-}
-
-Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, const Folder &target,
-                                const Path &temporaryName, SystemError *error)
-{
-    Files &f = *m_files;
-    f.source = ::CreateFileW(chars(wide(join(Folder::Native::pathOf(source), sourceName))),
-                             GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (f.source == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.source, &f.opened)) {
-        *error = lastError();
-        return Result::SourceOpenFailed;
-    }
-    if (f.opened.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        m_sourceKind = EntryKind::Folder;
-        *error = SystemError::posix(EISDIR);
-        return Result::SourceOpenFailed;
-    }
-    m_size = (qint64(f.opened.nFileSizeHigh) << 32) | f.opened.nFileSizeLow;
-    if (m_context.m_state->digester)
-        m_context.m_state->digester->reset();
-    f.targetFolder = Folder::Native::pathOf(target);
-    f.temporaryPath = wide(join(f.targetFolder, temporaryName));
-    // CREATE_NEW: whatever already bears the name is refused, never opened.
-    f.temporary = ::CreateFileW(chars(f.temporaryPath), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (f.temporary == INVALID_HANDLE_VALUE) {
-        *error = lastError();
-        return Result::TargetOpenFailed;
-    }
-    f.named = true;
-    return Result::Ok;
-}
-
-Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *error)
-{
-    Files &f = *m_files;
-    char *buffer = m_context.m_state->buffer.data();
-    *advanced = 0;
-    DWORD got = 0;
-    if (!::ReadFile(f.source, buffer + f.held, DWORD(maxBytes), &got, nullptr)) {
-        *error = lastError();
-        return Result::ReadFailed;
-    }
-    if (got == 0)
-        return Result::SourceEnded;
-    if (m_context.m_state->digester)
-        m_context.m_state->digester->add(buffer + f.held, got);
-    f.held += got;
-    *advanced = got;
-    if (f.held >= GatherBytes && !f.drain(buffer, Files::Drain::Aligned, error))
-        return Result::WriteFailed;
-    return Result::Ok;
-}
-
-Transfer::Result Transfer::finish(SystemError *error)
-{
-    Files &f = *m_files;
-    BY_HANDLE_FILE_INFORMATION now;
-    if (!::GetFileInformationByHandle(f.source, &now)) {
-        *error = lastError();
-        return Result::ReadFailed;
-    }
-    if (now.nFileSizeHigh != f.opened.nFileSizeHigh || now.nFileSizeLow != f.opened.nFileSizeLow ||
-        ::CompareFileTime(&now.ftLastWriteTime, &f.opened.ftLastWriteTime) != 0)
-        return Result::SourceChanged;
-    if (!f.drain(m_context.m_state->buffer.data(), Files::Drain::All, error))
-        return Result::WriteFailed;
-    ::CloseHandle(f.source);
-    f.source = INVALID_HANDLE_VALUE;
-    // A removable disk must hold the data before the name says the file is complete. The date,
-    // once set through the handle, is not moved by the system again.
-    const bool flushed = ::FlushFileBuffers(f.temporary) &&
-                         (!m_context.m_state->keepDates ||
-                          ::SetFileTime(f.temporary, nullptr, nullptr, &f.opened.ftLastWriteTime));
-    if (!flushed)
-        *error = lastError();
-    ::CloseHandle(f.temporary);
-    f.temporary = INVALID_HANDLE_VALUE;
-    return flushed ? Result::Ok : Result::WriteFailed;
-}
-
-Transfer::Placed Transfer::place(const Path &name, Existing existing, SystemError *error)
-{
-    Files &f = *m_files;
-    const bool replace = existing == Existing::Replace;
-    const QString target = wide(join(f.targetFolder, name));
-    if (::MoveFileExW(chars(f.temporaryPath), chars(target),
-                      replace ? MOVEFILE_REPLACE_EXISTING : 0)) {
-        f.named = false;
-        return Placed::Done;
-    }
-    *error = lastError();
-    return !replace && error->is(EEXIST) ? Placed::NameTaken : Placed::Failed;
-}
-
-Digest Transfer::digest() const
-{
-    const TransferContext::State &context = *m_context.m_state;
-    return context.digester ? context.digester->result() : Digest();
-}
-
-// --- ReadBack ---------------------------------------------------------------------------------
-
-namespace {
-
-// Unbuffered reads go to the device; they must be whole sectors into memory aligned to them,
-// which a page-aligned buffer of whole pages is.
-constexpr DWORD ReadBackBytes = 1 << 20;
-
-} // namespace
-
-struct ReadBack::File
-{
-    ~File()
-    {
-        if (handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
-        if (buffer)
-            ::VirtualFree(buffer, 0, MEM_RELEASE);
-    }
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    char *buffer = nullptr;
-};
-
-ReadBack::ReadBack(TransferContext &context) : m_context(context), m_file(std::make_unique<File>())
-{
-}
-
-ReadBack::~ReadBack() = default;
-
-bool ReadBack::open(const Folder &folder, const Path &name, SystemError *error)
-{
-    File &f = *m_file;
-    // Without the system's cache, so that every read reaches the device; never through a link.
-    f.handle = ::CreateFileW(
-        chars(wide(join(Folder::Native::pathOf(folder), name))), GENERIC_READ, FILE_SHARE_READ,
-        nullptr, OPEN_EXISTING,
-        FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (f.handle == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(f.handle, &info)) {
-        *error = lastError();
-        return false;
-    }
-    if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
-        *error = SystemError::posix(EISDIR);
-        return false;
-    }
-    m_size = (qint64(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    f.buffer = static_cast<char *>(
-        ::VirtualAlloc(nullptr, ReadBackBytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    if (!f.buffer) {
-        *error = lastError();
-        return false;
-    }
-    if (!m_context.m_state->digester)
-        m_context.m_state->digester = std::make_unique<Digester>();
-    m_context.m_state->digester->reset();
-    return true;
-}
-
-ReadBack::Result ReadBack::step(qint64, qint64 *advanced, SystemError *error)
-{
-    File &f = *m_file;
-    DWORD got = 0;
-    *advanced = 0;
-    if (!::ReadFile(f.handle, f.buffer, ReadBackBytes, &got, nullptr)) {
-        *error = lastError();
-        return Result::Failed;
-    }
-    if (got == 0)
-        return Result::End;
-    m_context.m_state->digester->add(f.buffer, got);
-    *advanced = got;
-    return Result::Ok;
-}
-
-Digest ReadBack::digest() const
-{
-    return m_context.m_state->digester->result();
 }
 
 } // namespace NativeFs
