@@ -162,6 +162,16 @@ void MainWindow::fitToContents()
              std::clamp(y(), room.top(), std::max(room.top(), room.bottom() - height() + 1)));
 }
 
+void MainWindow::openFolders(const LaunchFolders &folders)
+{
+    m_form->lineEditSource->setText(folders.source);
+    m_form->lineEditTarget->setText(folders.target);
+    if (!folders.problem.isEmpty())
+        m_form->labelStatus->setText(folders.problem);
+    if (folders.start == LaunchStart::AtOnce)
+        on_buttonStart_clicked();
+}
+
 QStandardItemModel *MainWindow::createErrorModel()
 {
     auto *model = new QStandardItemModel(0, 3, this);
@@ -331,6 +341,7 @@ void MainWindow::startJob(const QString &source, const QString &target,
     // What waits to be written before the job began is not the job's to wait for.
     m_remaining = RemainingTime(WriteBacklog::read());
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
+    m_sleepInhibitor.hold();
     m_processor->start(QThread::InheritPriority);
     m_timer.start();
 }
@@ -341,6 +352,7 @@ void MainWindow::on_buttonStart_clicked()
     case StateRunning:
         m_state = StatePaused;
         m_processor->pause();
+        m_sleepInhibitor.release();
         m_timer.stop();
         m_form->labelStatus->setText(tr("Operation paused"));
         updateStartButton();
@@ -349,6 +361,7 @@ void MainWindow::on_buttonStart_clicked()
         m_state = StateRunning;
         // After a cancel the worker is already released; resume() then only flips our state.
         m_processor->resume();
+        m_sleepInhibitor.hold();
         m_timer.start();
         m_form->labelStatus->setText(tr("Operation restarting"));
         updateStartButton();
@@ -423,6 +436,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
                                         "data is written."));
     } else if (!m_processor->isCancelled()) {
         m_processor->cancel();
+        m_sleepInhibitor.hold(); // a paused job cancelled still writes out what it copied
         m_form->labelStatus->setText(tr("Operation cancelling"));
     }
 }
@@ -432,6 +446,7 @@ void MainWindow::on_buttonCancel_clicked()
     if (!m_processor)
         return;
     m_processor->cancel();
+    m_sleepInhibitor.hold(); // a paused job cancelled still writes out what it copied
     m_form->labelStatus->setText(tr("Operation cancelling"));
 }
 
@@ -448,6 +463,7 @@ void MainWindow::processFinished()
     m_announcer.clearProgress();
     // finished() is emitted just before the thread ends; the object may only go after it.
     m_processor->wait();
+    m_sleepInhibitor.release();
     if (m_processor->isCancelled()) {
         m_form->labelStatus->setText(tr("Operation cancelled"));
         // Cancelled while reading back: every copy stays, verified or not; say how many were.

@@ -2,8 +2,10 @@
 
 #include "engine/copyerror.h"
 #include "engine/overwritemode.h"
+#include "ui/commandline.h"
 #include "ui/desktopannouncer.h"
 #include "ui/remainingtime.h"
+#include "ui/sleepinhibitor.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -44,6 +46,8 @@ public:
     void showAndFit();
     // Re-fits the first page, the tab widget, the central widget and the window, in that order.
     void fitToContents();
+    // The folders named on the command line, taken as if chosen, then Start pressed if asked.
+    void openFolders(const LaunchFolders &folders);
 
 protected:
     // While a job runs the window asks before it goes, and while its data is being written to
@@ -133,6 +137,8 @@ private:
     bool m_verifyJob = false;
     std::optional<qint64> m_copyDoneMs;
     DesktopAnnouncer m_announcer;
+    // Held while a job works: copying, writing out, verifying; not while paused.
+    SleepInhibitor m_sleepInhibitor;
 
     // The window suite drives the private operations and reads the state directly.
     friend class TestMainWindow;
