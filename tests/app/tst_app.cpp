@@ -210,6 +210,7 @@ private slots:
         for (const QString &argument : std::as_const(arguments))
             strings.push_back(argument.toLocal8Bit());
         std::vector<char *> argv;
+        argv.reserve(strings.size() + 1);
         for (QByteArray &string : strings)
             argv.push_back(string.data());
         argv.push_back(nullptr);
