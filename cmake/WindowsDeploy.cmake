@@ -44,3 +44,15 @@ set(CPACK_PACKAGE_EXECUTABLES "${PROJECT_NAME};${PROJECT_NAME}")
 set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
 set(CPACK_NSIS_INSTALLED_ICON_NAME "${PROJECT_NAME}.exe")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+
+# "Copy with Trasko…" on folders in Explorer: a verb under the user's own classes, which opens
+# the program with the folder as its source. Folders only (Directory), whose paths never end in a
+# backslash that would escape the closing quote, as a drive's root would. The uninstaller takes
+# the whole key away. Backslashes and quotes are escaped twice: once for this file, once for
+# CPack's configuration, which is read again.
+set(trasko_verb "Software\\\\Classes\\\\Directory\\\\shell\\\\${PROJECT_NAME}")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "
+    WriteRegStr HKCU '${trasko_verb}' '' 'Copy with ${PROJECT_NAME}…'
+    WriteRegStr HKCU '${trasko_verb}' 'Icon' '$INSTDIR\\\\${PROJECT_NAME}.exe'
+    WriteRegStr HKCU '${trasko_verb}\\\\command' '' '\\\"$INSTDIR\\\\${PROJECT_NAME}.exe\\\" \\\"%1\\\"'")
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "DeleteRegKey HKCU '${trasko_verb}'")

@@ -16,9 +16,10 @@ packages=(
     fusefat dosfstools git python3-venv
     # The benchmark compares against these and counts system calls.
     rsync strace
-    # The desktop side: a private session bus for the notification tests, the validators of
-    # the desktop entry and the software-centre file, and the Debian package tools.
-    dbus-daemon desktop-file-utils appstream dpkg-dev file
+    # The desktop side: a private session bus for the notification tests, a private system bus
+    # with a stand-in logind in Python for the sleep lock, the validators of the desktop entry
+    # and the software-centre file, and the Debian package tools.
+    dbus-daemon python3-dbus python3-gi desktop-file-utils appstream dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

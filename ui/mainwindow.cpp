@@ -118,6 +118,16 @@ void MainWindow::fitToContents()
              std::clamp(y(), room.top(), std::max(room.top(), room.bottom() - height() + 1)));
 }
 
+void MainWindow::openFolders(const LaunchFolders &folders)
+{
+    m_form->lineEditSource->setText(folders.source);
+    m_form->lineEditTarget->setText(folders.target);
+    if (!folders.problem.isEmpty())
+        m_form->labelStatus->setText(folders.problem);
+    if (folders.start == LaunchStart::AtOnce)
+        on_buttonStart_clicked();
+}
+
 QStandardItemModel *MainWindow::createErrorModel()
 {
     return new QStandardItemModel(0, 3, this);
@@ -240,6 +250,7 @@ void MainWindow::startJob(const QString &source, const QString &target,
         m_processor->setRetryFiles(retry);
     m_figures = JobFigures();
     connect(m_processor, &QThread::finished, this, &MainWindow::processFinished);
+    m_sleepInhibitor.hold();
     m_processor->start(QThread::InheritPriority);
     m_timer.start();
 }
@@ -250,6 +261,7 @@ void MainWindow::on_buttonStart_clicked()
     case StateRunning:
         m_state = StatePaused;
         m_processor->pause();
+        m_sleepInhibitor.release();
         m_timer.stop();
         m_form->labelStatus->setText(tr("Operation paused"));
         updateStartButton();
@@ -258,6 +270,7 @@ void MainWindow::on_buttonStart_clicked()
         m_state = StateRunning;
         // After a cancel the worker is already released; resume() then only flips our state.
         m_processor->resume();
+        m_sleepInhibitor.hold();
         m_timer.start();
         m_form->labelStatus->setText(tr("Operation restarting"));
         updateStartButton();
@@ -326,6 +339,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_form->labelStatus->setText(statusText(PhaseKind::WriteOut));
     } else if (!m_processor->isCancelled()) {
         m_processor->cancel();
+        m_sleepInhibitor.hold(); // a paused job cancelled still writes out what it copied
         m_form->labelStatus->setText(tr("Operation cancelling"));
     }
 }
@@ -335,6 +349,7 @@ void MainWindow::on_buttonCancel_clicked()
     if (!m_processor)
         return;
     m_processor->cancel();
+    m_sleepInhibitor.hold(); // a paused job cancelled still writes out what it copied
     m_form->labelStatus->setText(tr("Operation cancelling"));
 }
 
@@ -351,6 +366,7 @@ void MainWindow::processFinished()
     m_announcer.clearProgress();
     // finished() is emitted just before the thread ends; the object may only go after it.
     m_processor->wait();
+    m_sleepInhibitor.release();
     const JobFigures::Outcome outcome = JobFigures::outcome(*m_processor);
     m_form->labelStatus->setText(outcome.status);
     // The desktop hears of a job that ended while the window was in the background.

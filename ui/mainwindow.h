@@ -3,10 +3,12 @@
 #include "engine/copyerror.h"
 #include "engine/jobprogress.h"
 #include "engine/overwritemode.h"
+#include "ui/commandline.h"
 #include "ui/desktopannouncer.h"
 #include "ui/failurelist.h"
 #include "ui/jobfigures.h"
 #include "ui/settings.h"
+#include "ui/sleepinhibitor.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -50,6 +52,8 @@ public:
     void showAndFit();
     // Re-fits the first page, the tab widget, the central widget and the window, in that order.
     void fitToContents();
+    // The folders named on the command line, taken as if chosen, then Start pressed if asked.
+    void openFolders(const LaunchFolders &folders);
 
 protected:
     // While a job runs the window asks before it goes, and while its data is being written to
@@ -118,6 +122,8 @@ private:
     // worker has finished.
     bool m_closeWhenDone = false;
     DesktopAnnouncer m_announcer;
+    // Held while a job works: copying, writing out, verifying; not while paused.
+    SleepInhibitor m_sleepInhibitor;
 
     // The window suite drives the private operations and reads the state directly.
     friend class TestMainWindow;

@@ -2,6 +2,7 @@
 
 #include "app/identity.h"
 #include "exception/exceptionhandler.h"
+#include "ui/commandline.h"
 #include "ui/mainwindow.h"
 #include "update/update.h"
 
@@ -25,6 +26,8 @@ int runApplication(int &argc, char **argv, StartupObserver *observer)
     // Lets window managers and task bars match the window to its launcher and icon.
     QGuiApplication::setDesktopFileName(QLatin1String(Identity::DesktopId));
     report(StartupStep::IdentitySet);
+    // After the identity, which --version shows; before anything a --help would leave behind.
+    const LaunchFolders launch = readCommandLine(QCoreApplication::arguments());
 
     int result = 0;
     {
@@ -39,6 +42,7 @@ int runApplication(int &argc, char **argv, StartupObserver *observer)
             MainWindow window;
             report(StartupStep::WindowBuilt, &window);
             window.showAndFit();
+            window.openFolders(launch);
             report(StartupStep::WindowShown, &window);
             result = application.exec();
             report(StartupStep::EventLoopEnded, &window);

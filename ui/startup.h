@@ -27,5 +27,6 @@ public:
 
 // The whole life of the program: application object, identity, crash handler, update check,
 // the main window and the event loop, then teardown in reverse. argc and argv go to the
-// toolkit unchanged. Returns the event loop's result.
+// toolkit unchanged; the program's own options (ui/commandline.h) are read from what it leaves.
+// Returns the event loop's result.
 int runApplication(int &argc, char **argv, StartupObserver *observer = nullptr);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows installer, under Wine in a prefix of its own: CPack builds it into the build
-# folder; it installs silently into Program Files with a Start-menu entry; the program it
-# installs carries its version record and icon and starts without a display and without help
-# finding its libraries; the uninstaller takes it all away again.
+# folder; it installs silently into Program Files with a Start-menu entry and a verb on folders;
+# the program it installs carries its version record and icon, starts without a display and
+# without help finding its libraries, and copies when told to on its command line; the
+# uninstaller takes it all away again.
 # Usage: install-windows.sh <build folder> <Wine's loader> <version>
 set -euo pipefail
 build="$1" wine="$2" version="$3"
@@ -68,7 +69,25 @@ WINEQT_QPA_PLATFORM=offscreen timeout 10 "$wine" "C:\\Program Files\\Trasko\\Tra
     >"$work/out" 2>&1 || status=$?
 [ "$status" -eq 124 ] && [ ! -s "$work/out" ] || fail "ended with $status: $(cat "$work/out")"
 
+# The command line: --start copies at once, as Start would.
+mkdir -p "$work/src/inner" "$work/dst"
+echo data >"$work/src/inner/file.txt"
+status=0
+WINEQT_QPA_PLATFORM=offscreen timeout 10 "$wine" "C:\\Program Files\\Trasko\\Trasko.exe" \
+    --start "Z:$work/src" "Z:$work/dst" >"$work/out" 2>&1 || status=$?
+[ "$status" -eq 124 ] && cmp -s "$work/src/inner/file.txt" "$work/dst/inner/file.txt" ||
+    fail "--start ended with $status and copied $(find "$work/dst"): $(cat "$work/out")"
+
+# "Copy with Trasko…" on folders, for the user who installed it, read back through the registry.
+verb='HKCU\Software\Classes\Directory\shell\Trasko'
+read_key() { "$wine" reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'; }
+[ "$(read_key "$verb\command")" = '"C:\Program Files\Trasko\Trasko.exe" "%1"' ] ||
+    fail "the folder verb's command: $(read_key "$verb\command")"
+"$wineserver" -w # the registry on disk, where Wine writes the label's ellipsis as \x2026
+grep -qF '@="Copy with Trasko\x2026"' "$WINEPREFIX/user.reg" || fail "the folder verb's label"
+
 "$wine" "C:\\Program Files\\Trasko\\Uninstall.exe" /S
 "$wineserver" -w
 [ ! -e "$root" ] && [ ! -e "$menu" ] || fail "the uninstaller left $(find "$root" "$menu" 2>&1)"
+! "$wine" reg query "$verb" >/dev/null 2>&1 || fail "the uninstaller left the folder verb"
 echo "installed under Wine, started and uninstalled: ${installer##*/}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The installed program: what "cmake --install" puts in a prefix, the same files in the Debian
-# package with its library dependencies, the desktop files passing their validators, and the
-# packaged program starting without a display. Usage: install.sh <build folder> <application id>
+# package with its library dependencies, the desktop files passing their validators and offering
+# the program for folders, and the packaged program starting without a display and answering
+# --help and --version. Usage: install.sh <build folder> <application id>
 set -euo pipefail
 build="$1" id="$2"
 work="$(mktemp -d)"
@@ -9,7 +10,8 @@ trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-expected=(bin/trasko "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml")
+menu="share/kio/servicemenus/$id.desktop"
+expected=(bin/trasko "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml" "$menu")
 for size in 16 24 32 48 64 128 256; do
     icon="share/icons/hicolor/${size}x$size/apps/$id.png"
     expected+=("$icon")
@@ -19,6 +21,18 @@ printf '%s\n' "${expected[@]}" | sort >"$work/expected"
 (cd "$work/prefix" && find . -type f | sed 's|^\./||' | sort | diff -u "$work/expected" -) ||
     fail "the install differs from what is expected"
 desktop-file-validate "$work/prefix/share/applications/$id.desktop" || fail "desktop entry"
+desktop-file-validate "$work/prefix/$menu" || fail "service menu"
+# "Open With" on a folder offers the program: the folder type as the desktop's own index reads it.
+update-desktop-database "$work/prefix/share/applications"
+grep -q "^inode/directory=.*$id.desktop" "$work/prefix/share/applications/mimeinfo.cache" ||
+    fail "the desktop entry does not declare folders"
+rm "$work/prefix/share/applications/mimeinfo.cache"
+# Both hand the folder to the program, which takes it as the source; Dolphin reads a service
+# menu from a user's own data folder only when it is executable.
+grep -qx 'Exec=trasko %f' "$work/prefix/share/applications/$id.desktop" || fail "desktop entry's Exec"
+grep -Pzq '\[Desktop Action \w+\]\nName=Copy with Trasko…\nIcon=[^\n]+\nExec=trasko %f\n' \
+    "$work/prefix/$menu" && grep -qx 'MimeType=inode/directory;' "$work/prefix/$menu" &&
+    [ -x "$work/prefix/$menu" ] || fail "the service menu's action"
 appstreamcli validate --no-net "$work/prefix/share/metainfo/$id.metainfo.xml" || fail "metainfo"
 
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null
@@ -36,4 +50,10 @@ env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work
     XDG_RUNTIME_DIR="$work/runtime" timeout 5 "$work/root/usr/bin/trasko" >"$work/out" 2>&1 ||
     status=$?
 [ "$status" -eq 124 ] && [ ! -s "$work/out" ] || fail "ended with $status: $(cat "$work/out")"
+# --help and --version answer on standard output and end the program.
+QT_QPA_PLATFORM=offscreen timeout 5 "$work/root/usr/bin/trasko" --help >"$work/out" &&
+    grep -q "\[options\] \[SOURCE\] \[DESTINATION\]" "$work/out" && grep -q -- "--start" "$work/out" ||
+    fail "--help: $(cat "$work/out")"
+[ "$(QT_QPA_PLATFORM=offscreen timeout 5 "$work/root/usr/bin/trasko" --version)" = "Trasko $(
+    dpkg-deb -f "${deb[0]}" Version)" ] || fail "--version"
 echo "installed, packaged and started: ${deb[0]##*/}"

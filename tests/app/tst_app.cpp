@@ -1,14 +1,20 @@
-// Start-up and teardown in their order, and the crash handler's report. The real program,
-// installed and packaged, is started by install.sh.
+// Start-up and teardown in their order, the command line, and the crash handler's report. The
+// real program, installed and packaged, is started by install.sh.
 
 #include "app/identity.h"
 #include "exception/exceptionhandler.h"
+#include "tests/support/cleanup.h"
+#include "tests/support/filetree.h"
 #include "tests/support/settingshome.h"
 #include "ui/mainwindow.h"
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -63,6 +69,47 @@ private:
     const SignalHandler m_before = currentHandler(SIGSEGV); // the test framework's own
 };
 
+// What the window shows once start-up has taken the command line and any job it started has
+// ended; the titles of the boxes it opened, each answered. Then closes the window.
+class LaunchObserver : public StartupObserver
+{
+public:
+    void stepReached(StartupStep step, MainWindow *window) override
+    {
+        if (step == StartupStep::ApplicationCreated) {
+            m_poll = std::make_unique<QTimer>();
+            QObject::connect(m_poll.get(), &QTimer::timeout, [this] { poll(); });
+            m_poll->start(10);
+            QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); });
+        }
+        m_window = step == StartupStep::WindowShown ? window : nullptr;
+        if (step == StartupStep::EventLoopEnded)
+            m_poll.reset();
+    }
+
+    QStringList boxes;
+    QStringList shown; // source field, destination field, status
+
+private:
+    void poll()
+    {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            boxes.append(box->windowTitle());
+            box->done(QMessageBox::Ok);
+        }
+        // The Start button reads Start again once no job runs.
+        if (!m_window || m_window->findChild<QPushButton *>("buttonStart")->text() != "Start")
+            return;
+        shown = QStringList{m_window->findChild<QLineEdit *>("lineEditSource")->text(),
+                            m_window->findChild<QLineEdit *>("lineEditTarget")->text(),
+                            m_window->findChild<QLabel *>("labelStatus")->text()};
+        m_window->close();
+    }
+
+    std::unique_ptr<QTimer> m_poll;
+    MainWindow *m_window = nullptr;
+};
+
 } // namespace
 
 class TestStartup : public QObject
@@ -78,7 +125,7 @@ private slots:
 
     void init()
     {
-        if (qstrcmp(QTest::currentTestFunction(), "startupOrder") != 0)
+        if (!QByteArray(QTest::currentTestFunction()).startsWith("startup"))
             m_application = std::make_unique<QCoreApplication>(m_argc, m_argv);
     }
 
@@ -105,6 +152,80 @@ private slots:
         QCOMPARE(QCoreApplication::instance(), nullptr);
         QCOMPARE(observer.identity, QStringList({"1.0.1.1", "Quorvex", "Trasko", Identity::Domain,
                                                  Identity::DesktopId, "--not-an-option"}));
+    }
+
+    void startupWithCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        // The source and destination fields, relative to the test's folder, and the status.
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<bool>("copied");
+        const QString waiting = "Waiting for user input.";
+        const auto row = [](const char *name, const QString &arguments, const QStringList &shown,
+                            const QStringList &boxes = {}, bool copied = false) {
+            QTest::newRow(name) << arguments.split(u' ', Qt::SkipEmptyParts) << shown << boxes
+                                << copied;
+        };
+        row("none", "", {"", "", waiting});
+        row("source only", "src", {"src", "", waiting});
+        row("both, not started", "src dst", {"src", "dst", waiting});
+        row("--start copies", "--start src dst", {"src", "dst", "Operation complete"}, {}, true);
+        // The toolkit takes its own options before the program reads the rest.
+        row("--start last, the toolkit's option and an unknown one",
+            "-style fusion src --odd dst --start", {"src", "dst", "Operation complete"}, {}, true);
+        row("--start, the destination inside the source", "--start src src/inner",
+            {"src", "src/inner", waiting}, {"Invalid Destination"});
+        row("--start without a destination", "--start src",
+            {"src", "", "Not started: a source and a destination are needed."});
+        row("a source that does not exist", "--start missing dst",
+            {"", "dst", "The source folder given does not exist."});
+        row("a file as destination", "--start src file.txt",
+            {"src", "", "The destination given is not a folder."});
+        row("both refused", "missing file.txt",
+            {"", "",
+             "The source folder given does not exist. The destination given is not a "
+             "folder."});
+        row("a third folder", "--start src dst dst",
+            {"src", "dst", "Only a source and a destination folder can be given."});
+    }
+
+    // Folders named as a terminal or a file manager names them, relative to the working folder.
+    void startupWithCommandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, shown);
+        QFETCH(QStringList, boxes);
+        QFETCH(bool, copied);
+        QTemporaryDir folder;
+        QVERIFY(TestFiles::writeFile(folder.filePath("src/inner/file.txt"), "data"));
+        QVERIFY(TestFiles::writeFile(folder.filePath("file.txt"), "a file"));
+        QVERIFY(QDir().mkpath(folder.filePath("dst")));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(folder.path()));
+        Cleanup cleanup;
+        cleanup.add([before] { QDir::setCurrent(before); });
+
+        std::vector<QByteArray> strings{"trasko"};
+        for (const QString &argument : std::as_const(arguments))
+            strings.push_back(argument.toLocal8Bit());
+        std::vector<char *> argv;
+        argv.reserve(strings.size() + 1);
+        for (QByteArray &string : strings)
+            argv.push_back(string.data());
+        argv.push_back(nullptr);
+        int argc = int(strings.size());
+        LaunchObserver observer;
+        QCOMPARE(runApplication(argc, argv.data(), &observer), 0);
+
+        for (int field : {0, 1})
+            shown[field] = shown[field].isEmpty() ? QString() : folder.filePath(shown[field]);
+        QCOMPARE(observer.shown, shown);
+        QCOMPARE(observer.boxes, boxes);
+        QCOMPARE(TestFiles::treeOf(folder.filePath("dst")),
+                 copied ? QStringList({"inner/", "inner/file.txt"}) : QStringList());
+        QCOMPARE(TestFiles::treeOf(folder.filePath("src")),
+                 QStringList({"inner/", "inner/file.txt"}));
     }
 
     void crashReport_data()

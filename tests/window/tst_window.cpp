@@ -6,7 +6,9 @@
 #include "tests/support/cleanup.h"
 #include "tests/support/desktopstandin.h"
 #include "tests/support/filetree.h"
+#include "tests/support/require.h"
 #include "tests/support/settingshome.h"
+#include "tests/support/sleepwatch.h"
 #include "tests/support/wait.h"
 #include "ui/mainwindow.h"
 
@@ -194,6 +196,10 @@ private slots:
         QVERIFY2(file.startsWith(m_home.path()), qPrintable("settings in a shared store: " + file));
         // Windows has no session bus: the window must work without one, as here without a bus.
         m_onBus = !Windows && qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
+        // A run that names a system bus (none, in the one without buses) keeps it. The bus
+        // library reads every bus's address when the first bus is asked for.
+        if (Windows || !qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS"))
+            m_sleepWatched = m_sleep.start();
         QVERIFY2(!m_onBus || m_desktop.listen(), "the stand-in desktop could not join the bus");
 
         // Still copying when a pause, cancel or close is clicked; sub-folders come first, then
@@ -516,6 +522,8 @@ private slots:
         QVERIFY2(writingOut(), "the data was written out before it could be seen");
         m_window->updateInfo();
         QCOMPARE(m_form->labelStatus->text(), "Writing to the destination…");
+        QVERIFY2(!m_sleepWatched || m_sleep.held(),
+                 "the system may sleep while the data is written");
         QCOMPARE(m_form->labelRemaining->text(), "Unknown"); // its pace is not known yet
         QTRY_VERIFY(m_form->labelRemaining->text() != "Unknown");
         QVERIFY2(writingOut() && QRegularExpression("^[1-9]\\d* seconds?$")
@@ -532,6 +540,62 @@ private slots:
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.join(u'|')));
         QCOMPARE(m_form->labelStatus->text(), "Operation complete");
         QCOMPARE(treeOf(path("slow/dst")).size(), 48);
+    }
+
+    void sleepHeldWhileWorking_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("to its end") << "end";
+        QTest::newRow("cancelled") << "cancel";
+        QTest::newRow("paused, resumed and cancelled") << "pause";
+        QTest::newRow("refused by logind") << "refused";
+    }
+
+    // Held while the job copies, not while it is paused, and released once it has ended; where
+    // logind refuses, the job goes on without a word.
+    void sleepHeldWhileWorking()
+    {
+        QFETCH(QString, ending);
+        TRASKO_REQUIRE(m_sleepWatched || qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS"),
+                       "python3-dbus, python3-gi and dbus-daemon for logind's stand-in");
+        if (!m_sleepWatched)
+            QSKIP("this run has no system bus: every job of it runs without one");
+        if (Windows && ending == "refused")
+            QSKIP("Windows does not refuse");
+        const bool refused = ending == "refused";
+        m_sleep.refuse(refused);
+        Cleanup cleanup;
+        cleanup.add([this] { m_sleep.refuse(false); });
+        const int callsBefore = int(m_sleep.calls().size());
+
+        startThroughButton(bigSource(), path("dst"));
+        const QPointer<Processor> worker = m_window->m_processor;
+        // The job held mid-copy behind the window's back, so that it cannot end meanwhile.
+        const auto holdMidCopy = [&] {
+            return spinUntil([&] { return worker->bytesDone() > 0 || worker->isFinished(); }) &&
+                   (worker->pause(), !worker->isFinished());
+        };
+        QVERIFY2(holdMidCopy(), "the job ended before it could be held");
+        QTRY_COMPARE(m_sleep.held(), !refused);
+        if (ending == "pause") {
+            m_form->buttonStart->click();
+            QTRY_VERIFY(!m_sleep.held());
+            m_form->buttonStart->click();
+            QVERIFY2(holdMidCopy(), "the job ended before it could be held again");
+            QTRY_VERIFY(m_sleep.held());
+        }
+        if (ending == "end" || refused)
+            worker->resume();
+        else
+            m_form->buttonCancel->click();
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(m_form->labelStatus->text(),
+                 ending == "end" || refused ? "Operation complete" : "Operation cancelled");
+        QTRY_VERIFY(!m_sleep.held());
+        const QString call =
+            QStringLiteral("sleep|%1|Copying files|block").arg(Identity::Application);
+        QCOMPARE(m_sleep.calls().mid(callsBefore),
+                 Windows ? QStringList() : QStringList(ending == "pause" ? 2 : 1, call));
     }
 
     void cancelWhilePausedThenResume()
@@ -973,6 +1037,8 @@ private:
     // On a private bus the suite listens as the desktop; without one the window must work alike.
     bool m_onBus = false;
     DesktopStandIn m_desktop;
+    SleepWatch m_sleep;
+    bool m_sleepWatched = false;
 };
 
 QTEST_MAIN(TestMainWindow)
