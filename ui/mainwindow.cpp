@@ -5,44 +5,25 @@
 #include "engine/processor.h"
 #include "glass/glassframe.h"
 #include "ui/folderdrop.h"
+#include "ui/screenfit.h"
 
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollArea>
 #include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTabBar>
-#include <QWindow>
 
 #include <algorithm>
-
-namespace {
-
-// Asks for the whole form, however tall; the window then bounds itself by its screen. (The
-// toolkit's scroll area asks for no more than 24 lines of text.)
-class FormScrollArea : public QScrollArea
-{
-public:
-    using QScrollArea::QScrollArea;
-    QSize sizeHint() const override
-    {
-        const int frame = 2 * frameWidth();
-        return widget() ? widget()->sizeHint() + QSize(frame, frame) : QScrollArea::sizeHint();
-    }
-};
-
-} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), m_form(new MainWindowForm), m_processor(nullptr), m_errorModel(nullptr),
       m_state(StateIdle), m_folderDrop(new FolderDrop(this))
 {
     m_form->setupUi(this);
-    wrapInScrollArea();
+    ScreenFit::wrapInScrollArea(this);
 
     // The style sheet collapses the tab bar on this property: the window alone switches pages.
     m_form->tabWidget->setProperty("showTabs", false);
@@ -88,34 +69,9 @@ void MainWindow::showAndFit()
     fitToContents();
 }
 
-void MainWindow::wrapInScrollArea()
-{
-    auto *scroll = new FormScrollArea(this);
-    scroll->setObjectName(QStringLiteral("scrollArea"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFocusPolicy(Qt::NoFocus);
-    scroll->setWidgetResizable(true);
-    // The form paints its own background, and where there is glass the glass shows through.
-    scroll->viewport()->setAutoFillBackground(false);
-    scroll->setWidget(takeCentralWidget());
-    setCentralWidget(scroll);
-}
-
 void MainWindow::fitToContents()
 {
-    m_form->tab->adjustSize();
-    m_form->tabWidget->adjustSize();
-    m_form->centralWidget->adjustSize();
-    centralWidget()->updateGeometry(); // the scroll area: its hint is the form's, now
-    adjustSize();
-    // adjustSize() stops at two thirds of the screen, and at the form's minimum if the screen
-    // is smaller: the window may use the screen's whole free area, and never more.
-    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    const QRect room = screen()->availableGeometry().marginsRemoved(frame);
-    resize(sizeHint().expandedTo(minimumSize()).boundedTo(room.size()));
-    if (isVisible() && !room.contains(geometry()))
-        move(std::clamp(x(), room.left(), std::max(room.left(), room.right() - width() + 1)),
-             std::clamp(y(), room.top(), std::max(room.top(), room.bottom() - height() + 1)));
+    ScreenFit::fit(this, {m_form->tab, m_form->tabWidget, m_form->centralWidget});
 }
 
 void MainWindow::openFolders(const LaunchFolders &folders)

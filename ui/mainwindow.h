@@ -78,8 +78,6 @@ private:
     QStandardItemModel *createErrorModel();
     void applyGlassFrame();
 
-    // Puts the form inside a scroll area, so that the window can always fit its screen.
-    void wrapInScrollArea();
     void showInfoPanel();
     void hideInfoPanel();
     void resetInfoPanel();
