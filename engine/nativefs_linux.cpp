@@ -8,8 +8,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -138,6 +140,16 @@ ssize_t copyRange(int source, int target, size_t length)
         got = ::copy_file_range(source, &in, target, &out, length, 0);
     } while (got < 0 && errno == EINTR);
     return got;
+}
+
+int cloneRange(int source, int target, qint64 at, qint64 length)
+{
+    file_clone_range range{source, quint64(at), quint64(length), quint64(at)};
+    int cloned;
+    do {
+        cloned = ::ioctl(target, FICLONERANGE, &range);
+    } while (cloned < 0 && errno == EINTR);
+    return cloned;
 }
 
 void startWriteOut(int fd, qint64 at, qint64 length)

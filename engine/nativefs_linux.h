@@ -47,6 +47,10 @@ ssize_t spliceIn(int source, qint64 *at, int pipeIn, size_t length);
 ssize_t spliceOut(int pipeOut, int target, qint64 at, size_t length);
 // The kernel's copy of length bytes from the start of source to the start of target.
 ssize_t copyRange(int source, int target, size_t length);
+// Makes a range of target share source's blocks at the same place (a clone): no data is read
+// or written, and nothing more is used until either file changes. 0, or -1 with errno (EXDEV
+// between file systems, EOPNOTSUPP or EINVAL where the file system cannot share blocks).
+int cloneRange(int source, int target, qint64 at, qint64 length);
 
 // Starts writing a range of fd out; waits until a range is on the device (0, or -1 with
 // errno: a write-out failure of that range shows here).

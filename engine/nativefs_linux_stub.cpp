@@ -78,6 +78,11 @@ ssize_t copyRange(int, int, size_t)
     return unsupported();
 }
 
+int cloneRange(int, int, qint64, qint64)
+{
+    return unsupported();
+}
+
 void startWriteOut(int, qint64, qint64) {}
 
 int waitWrittenOut(int, qint64, qint64)

@@ -35,6 +35,9 @@ constexpr qint64 ReleaseLag = 8 * 1024 * 1024;
 constexpr qint64 ReleaseStep = 1024 * 1024;
 // Small files go through the buffer: their one write is aligned anyway.
 constexpr qint64 PipeThreshold = GatherBytes;
+// A clone is made in ranges of this much, each a fraction of a millisecond even for a file in
+// many pieces, so that a pause or cancel answers as promptly as after a step of reading.
+constexpr qint64 CloneStep = 64 * 1024 * 1024;
 
 constexpr qint64 NsPerSecond = 1000000000;
 
@@ -89,6 +92,11 @@ struct TransferContext::State
             buffer = std::make_unique_for_overwrite<char[]>(size_t(GatherBytes + 65536));
         return buffer.get();
     }
+    bool refusesClones(quint64 from, quint64 to) const
+    {
+        return std::find(noClones.cbegin(), noClones.cend(), std::pair(from, to)) !=
+               noClones.cend();
+    }
     bool refusesUnnamed(quint64 device) const
     {
         return std::find(noUnnamed.cbegin(), noUnnamed.cend(), device) != noUnnamed.cend();
@@ -103,6 +111,8 @@ struct TransferContext::State
     bool hardLinks = true;
     bool keepDates = false;
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
+    // Pairs of source and destination devices between which files cannot share blocks.
+    std::vector<std::pair<quint64, quint64>> noClones;
     // Of the file in hand, with digests on: small files are hashed as they are read, large ones
     // by a thread of their own behind the copy.
     std::unique_ptr<Digester> digester;
@@ -114,11 +124,14 @@ struct Transfer::Files
     int source = -1;
     int temporary = -1;
     int targetFolder = -1;
+    quint64 sourceDevice = 0;
     quint64 targetDevice = 0;
     Path temporaryName;
     bool unnamed = false;
     bool named = false; // a file bears the temporary name
     bool viaPipe = false;
+    // On the way to a clone of the source: no byte of it passes through the job.
+    bool cloning = false;
     bool sparse = false;
     // The source as it was opened: a copy is whole only if it still is so at the end.
     struct stat opened = {};
@@ -146,8 +159,10 @@ struct Transfer::Files
     Transfer::Result passHole(TransferContext::State &context, qint64 size, qint64 *advanced,
                               SystemError *error);
     bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
+    // The next range of the clone; false, with nothing cloned, where there can be no clone.
+    bool cloneStep(TransferContext::State &context, qint64 size, qint64 *advanced);
     void beginDigest(TransferContext::State &context, qint64 size);
-    bool hashSource(TransferContext::State &context, qint64 length);
+    bool hashSource(TransferContext::State &context, qint64 from, qint64 length);
     Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,
                                   SystemError *error);
     Transfer::Result sourceUnchanged(SystemError *error) const;

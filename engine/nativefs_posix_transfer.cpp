@@ -78,6 +78,8 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.releaseSource = f.viaPipe && !heldInMemory(f.source);
     f.releaseCopy = f.viaPipe && !heldInMemory(f.targetFolder);
     f.targetDevice = target.id().device;
+    f.sourceDevice = quint64(st.st_dev);
+    f.cloning = !context.refusesClones(f.sourceDevice, f.targetDevice);
     f.temporaryName = temporaryName;
     // The source's permission bits from the first moment: a private file's copy is never
     // readable by others, not even while it is written.
@@ -109,6 +111,9 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *
     Files &f = *m_files;
     TransferContext::State &context = *m_context.m_state;
     *advanced = 0;
+    // A clone keeps the source's holes as they are.
+    if (f.cloning && f.cloneStep(context, m_size, advanced))
+        return Result::Ok;
     if (f.sparse && f.readAt >= f.dataEnd) {
         const Result hole = f.passHole(context, m_size, advanced, error);
         if (hole != Result::Ok || *advanced > 0)
@@ -189,7 +194,7 @@ bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qi
         readAt = writeAt = got;
         *advanced = got;
         // The kernel's copy shows the job no byte: the digest reads them from the cache.
-        if (context.digester && !following && !hashSource(context, got))
+        if (context.digester && !following && !hashSource(context, 0, got))
             readAt = writeAt = *advanced = 0;
         return *advanced > 0;
     }
@@ -197,6 +202,32 @@ bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qi
     if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
         context.rangeCopy = false;
     return false;
+}
+
+// Where source and copy lie on one file system that can share blocks (btrfs, XFS with reflink),
+// the copy shares the source's: it takes no room and no time, and is still a file of its own.
+bool Transfer::Files::cloneStep(TransferContext::State &context, qint64 size, qint64 *advanced)
+{
+    const qint64 length = qMin(CloneStep, size - readAt);
+    if (Linux::cloneRange(source, temporary, readAt, length) != 0) {
+        cloning = false;
+        // Refused between these file systems, or by the destination's: not asked again.
+        if (readAt == 0 && (isUnsupported(errno) || errno == EXDEV || errno == ENOTTY ||
+                            errno == EPERM || errno == EBADF))
+            context.noClones.emplace_back(sourceDevice, targetDevice);
+        return false;
+    }
+    // The clone shows the job no byte: the digest reads them from the source.
+    if (context.digester && !following && !hashSource(context, readAt, length)) {
+        cloning = false;
+        return false;
+    }
+    readAt = writeAt = readAt + length;
+    dataEnd = qMax(dataEnd, readAt);
+    *advanced = length;
+    if (following)
+        context.follower->readTo(readAt);
+    return true;
 }
 
 void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
@@ -216,11 +247,12 @@ void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
 }
 
 // The file's first bytes, as the kernel just copied them.
-bool Transfer::Files::hashSource(TransferContext::State &context, qint64 length)
+bool Transfer::Files::hashSource(TransferContext::State &context, qint64 from, qint64 length)
 {
     char *buffer = context.gatherBuffer();
     for (qint64 done = 0; done < length;) {
-        const ssize_t got = ::pread(source, buffer, size_t(qMin(length - done, GatherBytes)), done);
+        const ssize_t got =
+            ::pread(source, buffer, size_t(qMin(length - done, GatherBytes)), from + done);
         if (got <= 0)
             return false;
         context.digester->add(buffer, size_t(got));

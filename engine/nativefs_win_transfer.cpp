@@ -7,6 +7,23 @@
 
 namespace NativeFs {
 
+namespace {
+
+// ReFS shares blocks between files through this control code, which the compiler's headers
+// may not know.
+constexpr DWORD DuplicateExtents = 0x00098344; // FSCTL_DUPLICATE_EXTENTS_TO_FILE
+struct DuplicateExtentsData
+{
+    HANDLE file;
+    LARGE_INTEGER sourceOffset;
+    LARGE_INTEGER targetOffset;
+    LARGE_INTEGER byteCount;
+};
+// A clone is made in ranges of this much, so that a pause or cancel answers promptly.
+constexpr qint64 CloneStep = 64 * 1024 * 1024;
+
+} // namespace
+
 struct TransferContext::State
 {
     QByteArray buffer = QByteArray(GatherBytes + 65536, Qt::Uninitialized);
@@ -33,6 +50,16 @@ struct Transfer::Files
         All
     };
     bool drain(char *buffer, Drain how, SystemError *error);
+    // Readies the copy to share the source's blocks, where both lie on one ReFS volume.
+    void beginClone(qint64 size);
+    enum class Cloned
+    {
+        Range,
+        // Not on this volume after all: the copy goes the ordinary way, from its start.
+        Never,
+        Failed
+    };
+    Cloned cloneStep(qint64 size, qint64 *advanced, SystemError *error);
 
     HANDLE source = INVALID_HANDLE_VALUE;
     HANDLE temporary = INVALID_HANDLE_VALUE;
@@ -40,6 +67,9 @@ struct Transfer::Files
     QString temporaryPath;
     qint64 held = 0;
     bool named = false;
+    // Sharing the source's blocks on ReFS, a range at a time, up to here; 0 for no clone.
+    qint64 clusterBytes = 0;
+    qint64 clonedTo = 0;
     // The source as it was opened: a copy is whole only if it still is so at the end.
     BY_HANDLE_FILE_INFORMATION opened = {};
 };
@@ -61,6 +91,57 @@ bool Transfer::Files::drain(char *buffer, Drain how, SystemError *error)
     if (held > 0)
         std::memmove(buffer, buffer + written, size_t(held));
     return true;
+}
+
+void Transfer::Files::beginClone(qint64 size)
+{
+    wchar_t name[MAX_PATH + 1] = {};
+    FILE_STORAGE_INFO storage = {};
+    BY_HANDLE_FILE_INFORMATION target = {};
+    if (size == 0 || !::GetFileInformationByHandle(temporary, &target) ||
+        target.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
+        !::GetVolumeInformationByHandleW(temporary, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                         MAX_PATH + 1) ||
+        QString::fromWCharArray(name) != QLatin1String("ReFS") ||
+        !::GetFileInformationByHandleEx(source, FileStorageInfo, &storage, sizeof storage))
+        return;
+    // The copy is sized first; a sparse source wants a sparse copy.
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = size;
+    DWORD returned = 0;
+    if ((opened.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) &&
+        !::DeviceIoControl(temporary, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr))
+        return;
+    if (::SetFileInformationByHandle(temporary, FileEndOfFileInfo, &end, sizeof end))
+        clusterBytes = storage.PhysicalBytesPerSectorForPerformance > 0
+                           ? qMax<qint64>(storage.PhysicalBytesPerSectorForPerformance, 4096)
+                           : 4096;
+}
+
+Transfer::Files::Cloned Transfer::Files::cloneStep(qint64 size, qint64 *advanced,
+                                                   SystemError *error)
+{
+    const qint64 length = qMin(CloneStep, size - clonedTo);
+    DuplicateExtentsData range{};
+    range.file = source;
+    range.sourceOffset.QuadPart = clonedTo;
+    range.targetOffset.QuadPart = clonedTo;
+    // Whole clusters, the last one past the end of the file too.
+    range.byteCount.QuadPart = (length + clusterBytes - 1) / clusterBytes * clusterBytes;
+    DWORD returned = 0;
+    if (!::DeviceIoControl(temporary, DuplicateExtents, &range, sizeof range, nullptr, 0, &returned,
+                           nullptr)) {
+        *error = lastError();
+        clusterBytes = 0;
+        FILE_END_OF_FILE_INFO empty{};
+        return clonedTo == 0 && ::SetFileInformationByHandle(temporary, FileEndOfFileInfo, &empty,
+                                                             sizeof empty)
+                   ? Cloned::Never
+                   : Cloned::Failed;
+    }
+    clonedTo += length;
+    *advanced = length;
+    return Cloned::Range;
 }
 
 Transfer::Transfer(TransferContext &context)
@@ -108,6 +189,9 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
         return Result::TargetOpenFailed;
     }
     f.named = true;
+    // A clone shows the job no byte: where digests are taken, the bytes are read.
+    if (!m_context.m_state->digester)
+        f.beginClone(m_size);
     return Result::Ok;
 }
 
@@ -116,6 +200,11 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *
     Files &f = *m_files;
     char *buffer = m_context.m_state->buffer.data();
     *advanced = 0;
+    if (f.clusterBytes > 0) {
+        const Files::Cloned cloned = f.cloneStep(m_size, advanced, error);
+        if (cloned != Files::Cloned::Never)
+            return cloned == Files::Cloned::Range ? Result::Ok : Result::WriteFailed;
+    }
     DWORD got = 0;
     if (!::ReadFile(f.source, buffer + f.held, DWORD(maxBytes), &got, nullptr)) {
         *error = lastError();

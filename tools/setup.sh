@@ -14,6 +14,8 @@ packages=(
     e2fsprogs util-linux fiu-utils exfatprogs exfat-fuse fuse3 python3-fusepy xvfb xauth
     # FAT32 sticks through FUSE; a home folder's git working copy and virtual environment.
     fusefat dosfstools git python3-venv
+    # File systems whose files can share blocks: btrfs and XFS with reflink.
+    btrfs-progs xfsprogs
     # The benchmark compares against these and counts system calls.
     rsync strace
     # The desktop side: a private session bus for the notification tests, a private system bus

@@ -2,6 +2,7 @@
 // injected faults, system calls, mounts, links, pipes and names that are not text. Every check
 // reads back what lies on disk.
 
+#include "engine/nativefs.h"
 #include "tests/engine/enginetest.h"
 #include "tests/support/filetree.h"
 #include "tests/support/require.h"
@@ -20,6 +21,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -114,6 +116,9 @@ private slots:
     void interruptedBackupCompletes_data();
     void interruptedBackupCompletes();
     void leftoversOfOtherJobs();
+
+    void clonesShareBlocks_data();
+    void clonesShareBlocks();
 
 private:
     // Empty once mounted; otherwise what is missing.
@@ -1166,6 +1171,70 @@ void TestEnginePosix::leftoversOfOtherJobs()
     QCOMPARE(runJob(*writing).failures, QStringList{"5 src/big.bin"});
     QCOMPARE(readFile(path("stick/dst/big.bin")), "stick/dst/big.bin");
     QCOMPARE(strayTemporaries(), QStringList());
+}
+
+// --- where people copy -----------------------------------------------------------------------
+
+void TestEnginePosix::clonesShareBlocks_data()
+{
+    QTest::addColumn<QStringList>("mkfs");
+    QTest::newRow("btrfs") << QStringList{"mkfs.btrfs", "-q", "-f"};
+    QTest::newRow("XFS with reflink") << QStringList{"mkfs.xfs", "-q", "-f", "-m", "reflink=1"};
+}
+
+// Within one file system that can share blocks, a copy is a clone: it takes no room, and is
+// still a file of its own. The rules and the checks of a copy hold for it.
+void TestEnginePosix::clonesShareBlocks()
+{
+    QFETCH(QStringList, mkfs);
+    TRASKO_REQUIRE(!QStandardPaths::findExecutable(mkfs.first()).isEmpty(),
+                   "btrfs-progs and xfsprogs");
+    if (!run("truncate", {"-s", "1G", path("fs.img")}) ||
+        !run(mkfs.first(), mkfs.mid(1) + QStringList{path("fs.img")}) ||
+        !mount({"-o", "loop", path("fs.img")}, path("fs")))
+        QSKIP("the kernel offers no loop device or no such file system here");
+    QVERIFY(makeBig("fs/src/big.bin", 256 << 20) && makeBig("fs/src/sub/mid.bin", 3 << 20) &&
+            makeTree({"fs/src/sub/small.txt", "fs/dst/sub/small.txt"}));
+    QVERIFY(run("sync", {"-f", path("fs")}));
+    const auto used = [this] {
+        struct statvfs fs;
+        return ::statvfs(native("fs").constData(), &fs) == 0
+                   ? qint64(fs.f_blocks - fs.f_bfree) * qint64(fs.f_frsize)
+                   : -1;
+    };
+    const qint64 before = used();
+    const auto verified = job(OverwriteOlder, "fs/src", "fs/dst");
+    verified->setVerification(Processor::Verification::ReadBack);
+    const Outcome outcome = runJob(*verified);
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(outcome.filesTotal, 2u); // the older small.txt is kept
+    QCOMPARE(outcome.filesVerified, 2u);
+    QVERIFY(run("sync", {"-f", path("fs")}));
+    QVERIFY2(used() - before < (16 << 20), qPrintable(QString::number(used() - before)));
+    QVERIFY(sameContent(path("fs/src/big.bin"), path("fs/dst/big.bin")));
+    QCOMPARE(readFile(path("fs/dst/sub/small.txt")), "fs/dst/sub/small.txt");
+    QCOMPARE(runJob(*job(OverwriteOlder, "fs/src", "fs/dst")).filesTotal, 0u);
+
+    // A clone goes in ranges, each far beyond a step of reading, and a source that changes
+    // meanwhile is not put in place.
+    SystemError error;
+    const NativeFs::Folder source = NativeFs::Folder::open(native("fs/src"), &error);
+    const NativeFs::Folder target = NativeFs::Folder::open(native("fs/dst"), &error);
+    NativeFs::TransferContext context;
+    NativeFs::Transfer transfer(context);
+    QCOMPARE(transfer.open(source, "big.bin", target, "cloning-big.bin", &error),
+             NativeFs::Transfer::Result::Ok);
+    qint64 advanced = 0;
+    QCOMPARE(transfer.step(Processor::CopyBufferSize, &advanced, &error),
+             NativeFs::Transfer::Result::Ok);
+    QVERIFY2(advanced > (1 << 20), "no clone");
+    QFile changed(path("fs/src/big.bin"));
+    QVERIFY(changed.open(QIODevice::Append) && changed.write("more") == 4);
+    changed.close();
+    for (qint64 done = advanced; done < transfer.size(); done += advanced)
+        QCOMPARE(transfer.step(Processor::CopyBufferSize, &advanced, &error),
+                 NativeFs::Transfer::Result::Ok);
+    QCOMPARE(transfer.finish(&error), NativeFs::Transfer::Result::SourceChanged);
 }
 
 QTEST_GUILESS_MAIN(TestEnginePosix)
