@@ -12,8 +12,9 @@ packages=(
     # The tests provoke real faults: chattr, setpriv, fiu-run, a case-blind exFAT disk through
     # FUSE, file systems of their own in Python; xvfb for a real display.
     e2fsprogs util-linux fiu-utils exfatprogs exfat-fuse fuse3 python3-fusepy xvfb xauth
-    # The benchmark compares against these and counts system calls.
-    rsync strace
+    # The benchmark compares against these and counts system calls; its NAS is an SFTP server
+    # on the loopback mounted through FUSE, its clone places btrfs and XFS loop images.
+    rsync strace sshfs socat openssh-sftp-server btrfs-progs xfsprogs
     # The desktop side: a private session bus for the notification tests, the validators of
     # the desktop entry and the software-centre file, and the Debian package tools.
     dbus-daemon desktop-file-utils appstream dpkg-dev file
