@@ -130,16 +130,15 @@ prepare_image() {
     done
     # The sources, a copy that is no clone with its temporary file, and room for metadata.
     need=$((need + 2 * largest + (1 << 30)))
-    mkdir -p "$mnt"
     release_image "$fs"
-    truncate -s "$need" "$image"
-    case $fs in
-    btrfs) mkfs.btrfs -q -f "$image" >/dev/null ;;
-    xfs) mkfs.xfs -q -f -m reflink=1 "$image" >/dev/null ;;
-    esac || {
-        note "cannot make a $fs file system in $image; skipping the $fs place"
+    mkdir -p "$mnt"
+    local make=(mkfs.btrfs -q -f)
+    [ "$fs" = btrfs ] || make=(mkfs.xfs -q -f -m reflink=1)
+    if ! truncate -s "$need" "$image" || ! "${make[@]}" "$image" >"$work/mkfs.log" 2>&1; then
+        note "cannot make a $fs file system in $image; skipping the $fs place: $(head -n 3 "$work/mkfs.log")"
+        rm -f "$image"
         return 1
-    }
+    fi
     mount -o loop "$image" "$mnt" || {
         note "cannot mount $image (that needs root); skipping the $fs place"
         rm -f "$image"
