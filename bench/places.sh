@@ -177,6 +177,7 @@ prepare_nas() {
         return 1
     }
     place_notes[$1]="a lookup on the share: $(bash "$nas_tool" ping "$nas_mnt" 200 | sed 's/^round trip of a lookup: //')"
+    ((!nagle)) || place_notes[$1]+="; the server sends with Nagle's algorithm on"
     note "$1: ${place_notes[$1]}"
     mkdir -p "$nas_share/out"
     place_src=$work/trees
