@@ -10,8 +10,8 @@ Prints the port it listens on, then relays every connection made to it until it 
 """
 
 import argparse
-import ctypes
 import collections
+import ctypes
 import select
 import socket
 import struct

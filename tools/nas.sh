@@ -49,15 +49,15 @@ state_of() {
     echo "$state_root/$(printf '%s' "$1" | md5sum | cut -c1-16)"
 }
 
-# The mount table escapes blanks, tabs, newlines and backslashes in octal.
+# The mount table escapes blanks, tabs and backslashes in octal.
 mounted_at() {
     local escaped
     escaped=$(printf '%s' "$1" | sed 's/\\/\\134/g; s/ /\\040/g; s/\t/\\011/g')
     awk -v m="$escaped" '$2 == m { found = 1 } END { exit !found }' /proc/self/mounts
 }
 
-# True while PID runs the program whose command line holds WORD (a pid is never reused for
-# anything of ours before we look: we check what it runs).
+# True while PID runs the program whose command line holds WORD: a recorded pid may have gone
+# to another program since, and a process that has ended but is not yet reaped has none.
 alive() {
     [ -n "$1" ] && [ -r "/proc/$1/cmdline" ] && tr '\0' ' ' <"/proc/$1/cmdline" | grep -qF -- "$2"
 }
@@ -77,6 +77,15 @@ wait_until() {
 
 gone() {
     ! alive "$@"
+}
+
+# True while a process of the group runs (one that has ended but is not yet reaped does not).
+group_runs() {
+    pgrep -g "$1" -r D,R,S,T,t,I >/dev/null
+}
+
+group_ended() {
+    ! group_runs "$1"
 }
 
 # Ends one of the share's processes, politely and then not; the server as its whole group,
@@ -99,14 +108,20 @@ take_down() {
     for role in sshfs:sshfs proxy:nas-delay.py server:socat; do
         end_process "${role%%:*}" "${role#*:}" "$(field "$state" "${role%%:*}_pid")"
     done
+    # An sftp-server whose socat is gone still belongs to socat's group.
     pid=$(field "$state" server_pid)
-    [ -z "$pid" ] || ! pgrep -g "$pid" >/dev/null || kill -KILL -- "-$pid" 2>/dev/null || true
+    [ -z "$pid" ] || ! group_runs "$pid" || kill -KILL -- "-$pid" 2>/dev/null || true
     for role in sshfs:sshfs proxy:nas-delay.py server:socat; do
         pid=$(field "$state" "${role%%:*}_pid")
         wait_until 40 gone "$pid" "${role#*:}" && continue
         echo "nas: the ${role%%:*} (pid $pid) is still running" >&2
         left=1
     done
+    pid=$(field "$state" server_pid)
+    if [ -n "$pid" ] && ! wait_until 40 group_ended "$pid"; then
+        echo "nas: an sftp-server of the group $pid is still running" >&2
+        left=1
+    fi
     if mounted_at "$mnt"; then
         echo "nas: $mnt is still mounted" >&2
         left=1
