@@ -5,7 +5,7 @@
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${TRASKO_BUILD_DIR:-$repo/build}
 work=${TRASKO_BENCH_WORK:-$repo/build/bench-data}
-all_trees=(small large deep mixed sparse huge flat)
+all_trees=(small large deep mixed sparse huge flat small1k mixed100 large500)
 
 die() {
     echo "bench: $*" >&2

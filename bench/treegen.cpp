@@ -164,6 +164,44 @@ void writeMixed(TreeWriter &tree)
     tree.folder(fs::path("documents") / "nothing here");
 }
 
+// For a NAS, where each file costs round trips: 1,000 files of 1 to 8 KiB in 10 folders.
+void writeSmall1k(TreeWriter &tree)
+{
+    for (int d = 0; d < 10; ++d)
+        for (int f = 0; f < 100; ++f)
+            tree.file(fs::path(numbered("dir", d, 2)) / numbered("file", f, 3, ".dat"),
+                      tree.random().between(KiB, 8 * KiB));
+}
+
+// The mixed tree's kinds of files at a tenth of its size (about 90 MiB, 540 files), so that a
+// NAS round trip of milliseconds copies it in a minute.
+void writeMixed100(TreeWriter &tree)
+{
+    tree.file(fs::path("video") / "movie.bin", 40 * MiB);
+    for (int i = 0; i < 4; ++i)
+        tree.file(fs::path("video") / "clips" / numbered("clip", i, 1, ".bin"),
+                  tree.random().between(4 * MiB, 8 * MiB));
+    for (int i = 0; i < 24; ++i)
+        tree.file(fs::path("photos") / numbered("img", i, 4, ".jpg"),
+                  tree.random().between(512 * KiB, 1536 * KiB));
+    smallFiles(tree, "documents", 5, 100);
+    chain(tree, "archive", 5, 2, 16 * KiB);
+    tree.file(fs::path("documents") / "empty.txt", 0);
+    tree.folder(fs::path("documents") / "nothing here");
+}
+
+// For clones: 1 GiB in four files, where a clone saves the most, and 500 files of 1 to 8 KiB,
+// where it saves the least.
+void writeLarge500(TreeWriter &tree)
+{
+    for (int i = 0; i < 4; ++i)
+        tree.file(numbered("large", i, 1, ".bin"), 256 * MiB);
+    for (int d = 0; d < 5; ++d)
+        for (int f = 0; f < 100; ++f)
+            tree.file(fs::path(numbered("dir", d, 1)) / numbered("file", f, 3, ".dat"),
+                      tree.random().between(KiB, 8 * KiB));
+}
+
 // A disk image or a database that is mostly holes: 4 KiB of data in the middle, holes around it.
 void writeSparse(TreeWriter &tree, std::uint64_t size)
 {
@@ -221,6 +259,7 @@ int touchMemory(std::uint64_t mib)
 int usage()
 {
     std::fprintf(stderr, "usage: trasko_treegen small|large|deep|mixed|huge|flat FOLDER\n"
+                         "       trasko_treegen small1k|mixed100|large500 FOLDER\n"
                          "       trasko_treegen large-small|small-large|tiny FOLDER\n"
                          "       trasko_treegen sparse FOLDER [MIB]\n"
                          "       trasko_treegen --version | --touch MIB\n"
@@ -274,6 +313,15 @@ int main(int argc, char *argv[])
     } else if (name == "tiny") {
         write = writeTiny;
         seed = 10;
+    } else if (name == "small1k") {
+        write = writeSmall1k;
+        seed = 11;
+    } else if (name == "mixed100") {
+        write = writeMixed100;
+        seed = 12;
+    } else if (name == "large500") {
+        write = writeLarge500;
+        seed = 13;
     } else if (name == "sparse") {
         write = [sparseSize](TreeWriter &tree) { writeSparse(tree, sparseSize); };
         seed = 5;

@@ -14,10 +14,10 @@ packages=(
     e2fsprogs util-linux fiu-utils exfatprogs exfat-fuse fuse3 python3-fusepy xvfb xauth
     # FAT32 sticks through FUSE; a home folder's git working copy and virtual environment.
     fusefat dosfstools git python3-venv
-    # File systems whose files can share blocks: btrfs and XFS with reflink.
-    btrfs-progs xfsprogs
-    # The benchmark compares against these and counts system calls.
-    rsync strace
+    # The benchmark compares against these and counts system calls; its NAS (and the tests') is
+    # an SFTP server on the loopback mounted through FUSE, its clone places (and the tests')
+    # btrfs and XFS loop images.
+    rsync strace sshfs socat openssh-sftp-server btrfs-progs xfsprogs
     # The desktop side: a private session bus for the notification tests, a private system bus
     # with a stand-in logind in Python for the sleep lock, the validators of the desktop entry
     # and the software-centre file, and the Debian package tools.
