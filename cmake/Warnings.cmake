@@ -15,7 +15,11 @@ target_include_directories(trasko_options INTERFACE ${PROJECT_BINARY_DIR}/genera
 # CI: cmake -DTRASKO_SANITIZE=ON.
 option(TRASKO_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 if(TRASKO_SANITIZE)
+    # Less the check of a virtual call's object, which probes memory through a pipe: the tests
+    # run the engine with only a few descriptors left, where it can make none and reports every
+    # call as a fault.
     target_compile_options(trasko_options INTERFACE
-        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+        -fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer)
     target_link_options(trasko_options INTERFACE -fsanitize=address,undefined)
 endif()

@@ -31,6 +31,7 @@ bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const Native
 
 void WrittenNames::note(const NativeFs::Folder &folder, const NativeFs::Path &name)
 {
+    const std::lock_guard locker(m_lock);
     if (m_mode == Mode::CaseSensitive)
         return;
     if (m_mode == Mode::Unknown) {
@@ -56,6 +57,7 @@ void WrittenNames::note(const NativeFs::Folder &folder, const NativeFs::Path &na
 
 bool WrittenNames::collides(const NativeFs::Path &name) const
 {
+    const std::lock_guard locker(m_lock);
     return m_mode != Mode::CaseSensitive && !m_folded.empty() && m_folded.count(fold(name)) != 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <mutex>
 #include <unordered_set>
 
 // The rules one file is copied by: which existing destination a job may replace, and which names
@@ -26,6 +27,7 @@ bool shouldCopy(OverwriteMode mode, const NativeFs::Status &source, const Native
 
 // Names the job wrote or entered in one destination folder, kept only where that folder turns
 // out to ignore letter case: two source names that fold into one must not meet in one file.
+// Several files of one folder may be copied at once: each call is whole.
 class WrittenNames
 {
 public:
@@ -43,4 +45,5 @@ private:
     };
     Mode m_mode = Mode::Unknown;
     std::unordered_set<size_t> m_folded;
+    mutable std::mutex m_lock;
 };

@@ -19,7 +19,7 @@ void CountPhase::file(TreeWalk &, Frame &frame, const NativeFs::Path &name, cons
     const NativeFs::Status target = frame.targetState == TargetState::Open
                                         ? frame.target.status(name, Links::Stay)
                                         : NativeFs::Status();
-    if (target.exists && !job.rulesAllow(frame, source, target))
+    if (target.exists && !job.rulesAllow(frame.target, source, target))
         return;
     job.record(PhaseKind::Copy).planWork(1, quint64(source.size));
     if (job.options().verification == CopyOptions::Verification::ReadBack)

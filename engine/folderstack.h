@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 enum class TargetState
@@ -14,6 +16,17 @@ enum class TargetState
     Absent,
     // Files cannot be written here; each gets a failure record with the reason.
     Unreachable
+};
+
+// What the files copied into one destination folder share, also once the walk has left it:
+// the names written there, whether other jobs' stale temporary files were cleared, and, for
+// files copied apart from the walk, the source and destination folders held open for them.
+struct FolderShared
+{
+    WrittenNames written;
+    std::once_flag leftoversCleared;
+    NativeFs::Folder heldSource;
+    NativeFs::Folder heldTarget;
 };
 
 // One folder of the walk: a source folder and its destination, with what is left to do there.
@@ -33,13 +46,11 @@ struct Frame
     // With "Keep dates", the destination gets its source's time once the job has changed it:
     // every folder below the destination root, and the root if the job made it.
     bool keepsDate = true;
-    // Other jobs' stale temporary files were looked for here.
-    bool leftoversCleared = false;
     // Its sub-folders; its files are read when their turn comes, a batch at a time.
     NativeFs::Listing folders;
     size_t nextFolder = 0;
     bool filesDone = false;
-    WrittenNames written;
+    std::shared_ptr<FolderShared> shared = std::make_shared<FolderShared>();
 
     void makeUnreachable(const QString &reason);
     bool hasFoldersLeft() const { return nextFolder < folders.folders().size(); }

@@ -34,36 +34,27 @@ ProgressRecord &Job::record(PhaseKind kind)
     return m_p.phaseOf(kind).record();
 }
 
-void Job::showFile(const Path &name, quint64 size)
-{
-    // The counts go first: a reader that sees the new name must not pair it with the bytes of
-    // the file before.
-    m_p.m_currentFileDone.store(0);
-    m_p.m_currentFileSize.store(0);
-    m_p.setCurrentFile(name);
-    m_p.m_currentFileSize.store(size);
-}
-
-bool Job::rulesAllow(const Frame &frame, const NativeFs::Status &source,
-                     const NativeFs::Status &target)
+bool Job::rulesAllow(const NativeFs::Folder &target, const NativeFs::Status &source,
+                     const NativeFs::Status &targetStatus)
 {
     // The destination's steps are learnt only where a time decides.
     const OverwriteMode mode = options().overwrite;
-    const qint64 step = mode == OverwriteOlder ? timeStep(frame) : CopyRules::Millisecond;
-    return CopyRules::shouldCopy(mode, source, target, step);
+    const qint64 step = mode == OverwriteOlder ? timeStep(target) : CopyRules::Millisecond;
+    return CopyRules::shouldCopy(mode, source, targetStatus, step);
 }
 
-qint64 Job::timeStep(const Frame &frame)
+qint64 Job::timeStep(const NativeFs::Folder &target)
 {
     if (!keepsDates())
         return CopyRules::Millisecond;
-    const quint64 device = frame.targetId.device;
+    const std::lock_guard locker(m_timeStepsLock);
+    const quint64 device = target.id().device;
     if (const auto known = m_timeSteps.constFind(device); known != m_timeSteps.cend())
         return *known;
     // Learnt once per device; a folder that cannot be written to teaches nothing, and the next
     // one is asked.
-    const qint64 kept = frame.target.timeResolutionNs(
-        NativeFs::temporaryName(tempPrefix(), QByteArrayLiteral("time")));
+    const qint64 kept =
+        target.timeResolutionNs(NativeFs::temporaryName(tempPrefix(), QByteArrayLiteral("time")));
     if (kept > 0)
         m_timeSteps.insert(device, qMax(kept, CopyRules::Millisecond));
     return qMax(kept, CopyRules::Millisecond);
@@ -76,7 +67,7 @@ void Job::keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record
         return;
     // A time the destination already holds is not written again: an unchanged folder on a
     // stick is not written to at all.
-    const qint64 step = timeStep(frame);
+    const qint64 step = timeStep(frame.target);
     if (CopyRules::floorTo(frame.target.modifiedNs(), step) == CopyRules::floorTo(sourceNs, step))
         return;
     SystemError error;
@@ -84,12 +75,19 @@ void Job::keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record
         addFailure(record, TargetWriteError, Reasons::system(error));
 }
 
-void Job::clearLeftovers(Frame &frame)
+void Job::clearLeftovers(const NativeFs::Folder &target, FolderShared &shared)
 {
-    if (frame.targetNew || frame.leftoversCleared)
-        return;
-    frame.leftoversCleared = true;
-    Leftovers::clear(frame.target, tempPrefix());
+    std::call_once(shared.leftoversCleared, [&] { Leftovers::clear(target, tempPrefix()); });
+}
+
+void Job::noteCopied(const NativeFs::FolderId &folder, const std::vector<Path> &namesBelowRoot,
+                     const Path &sourceFolder, const Path &name, qint64 size, const Digest &digest,
+                     const std::optional<Path> &listed)
+{
+    const std::lock_guard locker(m_verifyListLock);
+    if (!verifyList.inFolder(folder))
+        verifyList.enter(folder, namesBelowRoot, sourceFolder);
+    verifyList.add(name, size, digest, listed ? &*listed : nullptr);
 }
 
 void Job::keepForFlush(const NativeFs::Folder &folder)

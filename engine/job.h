@@ -4,6 +4,7 @@
 // where the job may go, what it learns about the destination as it goes, and what the copy
 // leaves for the phases after it.
 
+#include "engine/filesinhand.h"
 #include "engine/folderstack.h"
 #include "engine/processor.h"
 #include "engine/treebounds.h"
@@ -11,6 +12,9 @@
 
 #include <QHash>
 
+#include <atomic>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class Job
@@ -32,23 +36,43 @@ public:
     const QList<Path> &retryFiles() const { return m_p.m_retryFiles; }
     const Path &tempPrefix() const { return m_p.m_tempPrefix; }
     ProgressRecord &record(PhaseKind kind);
-    // The file in hand, its size and how far it got, for the window.
-    void showFile(const Path &name, quint64 size);
-    void showFileDone(quint64 done) { m_p.m_currentFileDone.store(done); }
-    void showFileSize(quint64 size) { m_p.m_currentFileSize.store(size); }
+    // A file in hand, its size and how far it got, shown to the window while it lives.
+    class ShownFile
+    {
+    public:
+        ShownFile(FilesInHand &files, const Path &name, quint64 size)
+            : m_files(files), m_slot(files.take(name, size))
+        {
+        }
+        ~ShownFile() { m_files.give(m_slot); }
+        ShownFile(const ShownFile &) = delete;
+        ShownFile &operator=(const ShownFile &) = delete;
+        void setSize(quint64 size) { m_files.setSize(m_slot, size); }
+        void setDone(quint64 done) { m_files.setDone(m_slot, done); }
+
+    private:
+        FilesInHand &m_files;
+        const int m_slot;
+    };
+    ShownFile showFile(const Path &name, quint64 size) { return {m_p.m_filesInHand, name, size}; }
 
     // Dates (with "Keep dates"): the steps in which the frame's destination keeps a time, the
     // overwrite rule with times compared in those steps, and a destination folder given back
     // its source's time once the job has changed it.
-    qint64 timeStep(const Frame &frame);
-    bool rulesAllow(const Frame &frame, const NativeFs::Status &source,
-                    const NativeFs::Status &target);
+    qint64 timeStep(const NativeFs::Folder &target);
+    bool rulesAllow(const NativeFs::Folder &target, const NativeFs::Status &source,
+                    const NativeFs::Status &targetStatus);
     void keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record);
     bool keepsDates() const { return options().dates == CopyOptions::Dates::Keep; }
     // Before the first file is copied into a folder that was there before the job.
-    void clearLeftovers(Frame &frame);
+    void clearLeftovers(const NativeFs::Folder &target, FolderShared &shared);
     // A destination folder written to: its file system is written out at the end.
     void keepForFlush(const NativeFs::Folder &folder);
+    // A copy put in place, by the folder it went to as the walk reached it, with the digest of
+    // what was read from its source, for the read-back to find and judge it.
+    void noteCopied(const NativeFs::FolderId &folder, const std::vector<Path> &namesBelowRoot,
+                    const Path &sourceFolder, const Path &name, qint64 size, const Digest &digest,
+                    const std::optional<Path> &listed);
 
     const Path sourceRoot;
     const Path targetRoot;
@@ -61,11 +85,14 @@ public:
     // written to, opened before the writes; and the files it put in place, with the digests of
     // what was read from their sources.
     std::vector<NativeFs::Folder> flushFolders;
-    bool wroteAnything = false;
+    std::atomic<bool> wroteAnything{false};
     VerifyList verifyList;
 
 private:
     Processor &m_p;
     // Per destination device, the steps its times are kept in, once learnt.
     QHash<quint64, qint64> m_timeSteps;
+    // Several files may be copied at once: what they share of the job is taken in turn.
+    std::mutex m_timeStepsLock;
+    std::mutex m_verifyListLock;
 };

@@ -218,6 +218,9 @@ public:
     std::vector<FolderId> ancestry() const;
     // True when this folder is ancestor or lies anywhere below it.
     bool isWithin(const FolderId &ancestor) const;
+    // The folder lies on a network file system (NFS, SMB, SSHFS and the like), where each file
+    // costs round trips to a server.
+    bool isRemote() const;
     // Waits until what was written to this folder's file system is on the device. Reports
     // write-back failures since this folder was opened.
     bool syncFileSystem(SystemError *error) const;
@@ -282,6 +285,8 @@ public:
     };
     explicit TransferContext(Digests digests = Digests::Off, Dates dates = Dates::New);
     ~TransferContext();
+    Digests digests() const { return m_digests; }
+    Dates dates() const { return m_dates; }
     TransferContext(const TransferContext &) = delete;
     TransferContext &operator=(const TransferContext &) = delete;
 
@@ -290,6 +295,8 @@ private:
     friend class ReadBack;
     struct State;
     std::unique_ptr<State> m_state;
+    Digests m_digests;
+    Dates m_dates;
 };
 
 // One file in flight: the source open for reading and its copy being written beside the

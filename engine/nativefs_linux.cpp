@@ -12,6 +12,8 @@
 #include <linux/magic.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -49,6 +51,57 @@ bool heldInMemory(int fd)
 {
     struct statfs fs;
     return ::fstatfs(fd, &fs) == 0 && (fs.f_type == TMPFS_MAGIC || fs.f_type == RAMFS_MAGIC);
+}
+
+namespace {
+
+// FUSE says only that a mount is FUSE's; its name in the mount table says which.
+bool fuseOverNetwork(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return false;
+    const QByteArray device =
+        QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    static const QList<QByteArray> network = {"sshfs",     "rclone",   "s3fs",       "gcsfuse",
+                                              "curlftpfs", "smbnetfs", "gvfsd-fuse", "glusterfs",
+                                              "ceph-fuse", "davfs",    "juicefs",    "blobfuse"};
+    // "id parent major:minor root mountpoint options ... - fstype source ..."
+    for (const QByteArray &line : table.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 2 && fields.at(2) == device && dash > 0 && dash + 1 < fields.size())
+            return fields.at(dash + 1).startsWith("fuse.") &&
+                   network.contains(fields.at(dash + 1).mid(5));
+    }
+    return false;
+}
+
+} // namespace
+
+bool isRemote(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (quint32(fs.f_type)) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case 0xFF534D42: // CIFS
+    case 0xFE534D42: // SMB2
+    case V9FS_MAGIC:
+    case CEPH_SUPER_MAGIC:
+    case AFS_SUPER_MAGIC:
+    case CODA_SUPER_MAGIC:
+        return true;
+    case FUSE_SUPER_MAGIC:
+        return fuseOverNetwork(fd);
+    default:
+        return false;
+    }
 }
 
 bool syncFileSystem(int fd, SystemError *error)

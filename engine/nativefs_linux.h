@@ -17,6 +17,9 @@ namespace NativeFs::Linux {
 // The file system keeps its files in memory (tmpfs, ramfs): letting their pages go frees
 // nothing.
 bool heldInMemory(int fd);
+// The file system lies across a network (NFS, SMB, 9p, SSHFS and other network file systems
+// through FUSE).
+bool isRemote(int fd);
 // Waits until what was written to fd's file system is on the device.
 bool syncFileSystem(int fd, SystemError *error);
 

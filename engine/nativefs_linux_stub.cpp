@@ -33,6 +33,11 @@ bool heldInMemory(int)
     return false;
 }
 
+bool isRemote(int)
+{
+    return false;
+}
+
 // POSIX has no call for one file system: all of them, which returns once they are written.
 bool syncFileSystem(int, SystemError *)
 {

@@ -294,6 +294,11 @@ qint64 Folder::timeResolutionNs(const Path &probeName) const
     return kept ? resolutionShown(nanoseconds(st.st_mtim)) : 0;
 }
 
+bool Folder::isRemote() const
+{
+    return Linux::isRemote(Native::of(*this));
+}
+
 bool Folder::syncFileSystem(SystemError *error) const
 {
     return Linux::syncFileSystem(Native::of(*this), error);

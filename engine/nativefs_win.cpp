@@ -362,6 +362,17 @@ bool Folder::makeFolder(const Path &name, Permissions, SystemError *error) const
     return false;
 }
 
+// A share named by its server, or a drive letter given to one.
+bool Folder::isRemote() const
+{
+    const Path path = Native::pathOf(*this);
+    if (path.startsWith("//"))
+        return true;
+    wchar_t volume[MAX_PATH + 1] = {};
+    return ::GetVolumePathNameW(chars(wide(path)), volume, MAX_PATH + 1) &&
+           ::GetDriveTypeW(volume) == DRIVE_REMOTE;
+}
+
 // Flushing a whole volume needs administrator rights here; the files were flushed one by one.
 bool Folder::syncFileSystem(SystemError *) const
 {

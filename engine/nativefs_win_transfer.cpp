@@ -32,7 +32,8 @@ struct TransferContext::State
     bool keepDates = false;
 };
 
-TransferContext::TransferContext(Digests digests, Dates dates) : m_state(std::make_unique<State>())
+TransferContext::TransferContext(Digests digests, Dates dates)
+    : m_state(std::make_unique<State>()), m_digests(digests), m_dates(dates)
 {
     m_state->keepDates = dates == Dates::Keep;
     if (digests == Digests::On)

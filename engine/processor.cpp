@@ -10,7 +10,6 @@
 #include <QUuid>
 
 #include <chrono>
-#include <cstring>
 
 // Who does what
 // -------------
@@ -149,22 +148,17 @@ quint64 Processor::bytesDone() const
 
 QString Processor::currentFile() const
 {
-    QByteArray name;
-    {
-        const QMutexLocker locker(&m_publishLock);
-        name = m_currentFile;
-    }
-    return NativeFs::fromNative(name);
+    return NativeFs::fromNative(m_filesInHand.shown().name);
 }
 
 quint64 Processor::currentFileSize() const
 {
-    return m_currentFileSize.load();
+    return m_filesInHand.shown().size;
 }
 
 quint64 Processor::currentFileDone() const
 {
-    return m_currentFileDone.load();
+    return m_filesInHand.shown().done;
 }
 
 quint32 Processor::elapsedSeconds() const
@@ -255,14 +249,6 @@ void Processor::waitWhilePaused()
         m_pauseMutex.lock();
         m_pauseMutex.unlock();
     }
-}
-
-void Processor::setCurrentFile(const QByteArray &name)
-{
-    const QMutexLocker locker(&m_publishLock);
-    // A deep copy into the buffer already held: the name may be a view of the worker's listing.
-    m_currentFile.resize(name.size());
-    std::memcpy(m_currentFile.data(), name.constData(), size_t(name.size()));
 }
 
 void Processor::addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason)

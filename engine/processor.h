@@ -2,6 +2,7 @@
 
 #include "engine/copyerror.h"
 #include "engine/copyoptions.h"
+#include "engine/filesinhand.h"
 #include "engine/jobprogress.h"
 
 #include <QByteArray>
@@ -85,7 +86,6 @@ private:
 
     void waitWhilePaused();
     void addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason);
-    void setCurrentFile(const QByteArray &name);
     JobPhase &phaseOf(PhaseKind kind) const;
 
     // Set by the GUI thread, read by the worker.
@@ -106,16 +106,14 @@ private:
     std::atomic<PhaseKind> m_phase{PhaseKind::Count};
 
     // Written by the worker only; read by the GUI at any time.
-    std::atomic<quint64> m_currentFileSize{0};
-    std::atomic<quint64> m_currentFileDone{0};
+    FilesInHand m_filesInHand;
     std::atomic<int> m_failureCount{0};
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};
 
-    // Held only for the moment of a copy of m_currentFile or m_failures; nobody waits behind
-    // the copying of a file.
+    // Held only for the moment of a copy of m_failures; nobody waits behind the copying of a
+    // file.
     mutable QMutex m_publishLock;
-    QByteArray m_currentFile;
     QList<CopyError> m_failures;
 };

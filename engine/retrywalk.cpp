@@ -69,14 +69,17 @@ void TreeWalk::retryFile(const Path &listed)
     } else if (frame.targetState != TargetState::Open) {
         m_job.addFailure(listed, TargetOpenError, frame.unreachableReason);
     } else {
-        WrittenNames &written = m_retryWritten[target];
-        std::swap(frame.written, written);
+        std::shared_ptr<FolderShared> &shared = m_retryShared[target];
+        if (!shared)
+            shared = std::make_shared<FolderShared>();
+        frame.shared = shared;
         m_visitor.file(*this, frame, name, &listed);
-        std::swap(frame.written, written);
         // No walk leaves this folder: its date is given back file by file.
-        if (m_job.keepsDates())
+        if (m_job.keepsDates()) {
+            m_visitor.settle();
             m_job.keepFolderDate(frame, frame.source.modifiedNs(),
                                  listed.left(listed.size() - name.size() - 1));
+        }
     }
 }
 
@@ -99,8 +102,10 @@ bool TreeWalk::openRetryFolders(const QList<Path> &folders)
         Frame child;
         child.name = folders.at(i);
         openChildTarget(child, down, levels[size_t(i) + 1].permissions);
-        if (child.targetNew && copying())
+        if (child.targetNew && copying() && m_job.keepsDates()) {
+            m_visitor.settle();
             m_job.keepFolderDate(down, levels[size_t(i)].modifiedNs, source);
+        }
         down = std::move(child);
         source = NativeFs::join(source, folders.at(i));
     }

@@ -188,8 +188,10 @@ void TreeWalk::leaveFolder()
 {
     // Everything below it is done: nothing the job does changes the folder again.
     Frame &frame = m_stack.top();
-    if (copying() && m_job.keepsDates() && frame.source.isOpen())
+    if (copying() && m_job.keepsDates() && frame.source.isOpen()) {
+        m_visitor.settle();
         m_job.keepFolderDate(frame, frame.source.modifiedNs(), m_stack.path());
+    }
     const FolderStack::Lost lost = m_stack.pop();
     if (lost.source && copying())
         m_job.addFailure(lost.path, SourceOpenError, Reasons::system(lost.error));
@@ -244,7 +246,7 @@ void TreeWalk::openChildTarget(Frame &frame, Frame &parent, NativeFs::Permission
             return;
         }
         // The folder of another source name that folds into this one on this disk.
-        if (!frame.targetNew && parent.written.collides(frame.name)) {
+        if (!frame.targetNew && parent.shared->written.collides(frame.name)) {
             frame.makeUnreachable(Reasons::system(SystemError::posix(EEXIST)));
             return;
         }
@@ -260,7 +262,7 @@ void TreeWalk::openChildTarget(Frame &frame, Frame &parent, NativeFs::Permission
         return;
     }
     if (copying())
-        parent.written.note(parent.target, frame.name);
+        parent.shared->written.note(parent.target, frame.name);
     adoptTarget(frame);
 }
 

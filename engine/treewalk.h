@@ -24,6 +24,8 @@ public:
         // listed: the path a retry was given, which the file's records name; otherwise the
         // walk's own path names it.
         virtual void file(TreeWalk &walk, Frame &frame, const Path &name, const Path *listed) = 0;
+        // Before a folder's date is given back: every file of it must be done.
+        virtual void settle() {}
 
     protected:
         ~Visitor() = default;
@@ -80,5 +82,5 @@ private:
     // Walking a listed folder, below the folders of the retry.
     bool m_inRetriedFolder = false;
     std::optional<QString> m_retrySourceFailure;
-    QHash<Path, WrittenNames> m_retryWritten;
+    QHash<Path, std::shared_ptr<FolderShared>> m_retryShared;
 };

@@ -55,9 +55,9 @@ void VerifyPhase::verifyFolder(Job &job, const VerifyList::Folder &folder)
             return;
         job.waitWhilePaused();
         const Path name = job.verifyList.name(file);
-        job.showFile(name, quint64(file.size));
+        Job::ShownFile shown = job.showFile(name, quint64(file.size));
         const std::optional<QString> fault =
-            reached.isOpen() ? readBack(job, reached, name, file) : Reasons::system(error);
+            reached.isOpen() ? readBack(job, shown, reached, name, file) : Reasons::system(error);
         if (job.cancelled())
             return;
         record().addFile();
@@ -68,8 +68,8 @@ void VerifyPhase::verifyFolder(Job &job, const VerifyList::Folder &folder)
     }
 }
 
-std::optional<QString> VerifyPhase::readBack(Job &job, const Folder &folder, const Path &name,
-                                             const VerifyList::File &file)
+std::optional<QString> VerifyPhase::readBack(Job &job, Job::ShownFile &shown, const Folder &folder,
+                                             const Path &name, const VerifyList::File &file)
 {
     ReadBack reader(job.transfer);
     SystemError error;
@@ -81,7 +81,7 @@ std::optional<QString> VerifyPhase::readBack(Job &job, const Folder &folder, con
         const ReadBack::Result result = reader.step(VerifyStep, &advanced, &error);
         done += advanced;
         record().addBytes(quint64(advanced));
-        job.showFileDone(quint64(done));
+        shown.setDone(quint64(done));
         if (result == ReadBack::Result::Failed)
             return Reasons::system(error);
         if (result == ReadBack::Result::End)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/job.h"
 #include "engine/jobphase.h"
 #include "engine/verifylist.h"
 
@@ -24,6 +25,6 @@ private:
                            SystemError *error) const;
     // Nothing when the copy on the device holds what was read from the source; otherwise why
     // not.
-    std::optional<QString> readBack(Job &job, const NativeFs::Folder &folder,
+    std::optional<QString> readBack(Job &job, Job::ShownFile &shown, const NativeFs::Folder &folder,
                                     const NativeFs::Path &name, const VerifyList::File &file);
 };

@@ -1,6 +1,7 @@
 // The copy engine against real files: every check reads back what lies on disk. The cases here
 // hold on every platform; those that need a mechanism of POSIX systems are in tst_engine_posix.
 
+#include "engine/filesinhand.h"
 #include "tests/engine/enginetest.h"
 #include "tests/support/filetree.h"
 #include "tests/support/require.h"
@@ -74,6 +75,7 @@ private slots:
     void sourceChangedWhileCopied_data();
     void sourceChangedWhileCopied();
     void lifecycleMisuseIsHarmless();
+    void filesInFlightShowTheOneWithMostLeft();
 
     void targetRemoveAndReplaceErrors();
     void folderThatCannotBeMade_data();
@@ -495,6 +497,26 @@ void TestEngine::lifecycleMisuseIsHarmless()
     QVERIFY(processor->wait(QDeadlineTimer(20000)));
     QVERIFY(processor->isCancelled());
     QCOMPARE(processor->filesDone(), 0u);
+}
+
+// Several files in flight: the window follows the one with the most bytes left, and once none is
+// in hand, the last one shown stays.
+void TestEngine::filesInFlightShowTheOneWithMostLeft()
+{
+    FilesInHand files;
+    const int small = files.take("small", 100);
+    const int large = files.take("large", 5000);
+    const int middle = files.take("middle", 3000);
+    QCOMPARE(files.shown().name, "large");
+    files.setDone(large, 4000);
+    QCOMPARE(files.shown().name, "middle");
+    files.give(middle);
+    files.give(small);
+    QCOMPARE(files.shown().name, "large");
+    QCOMPARE(files.shown().done, 4000u);
+    files.give(large);
+    QCOMPARE(files.shown().name, "large");
+    QCOMPARE(files.take("next", 1), small); // a slot given back is taken again
 }
 
 // --- failures -----------------------------------------------------------------------------------

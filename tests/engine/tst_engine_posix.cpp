@@ -2,6 +2,7 @@
 // injected faults, system calls, mounts, links, pipes and names that are not text. Every check
 // reads back what lies on disk.
 
+#include "engine/copyphase.h"
 #include "engine/nativefs.h"
 #include "tests/engine/enginetest.h"
 #include "tests/support/filetree.h"
@@ -119,6 +120,8 @@ private slots:
 
     void clonesShareBlocks_data();
     void clonesShareBlocks();
+    void manyFilesInFlightToANas_data();
+    void manyFilesInFlightToANas();
 
 private:
     // Empty once mounted; otherwise what is missing.
@@ -127,6 +130,8 @@ private:
     QString mountFat(const QString &where);
     // Mounts the named disk ("exFAT", "FAT32"; "ext4" is the test's own folder) at path(where).
     void mountDisk(const QString &disk, const QString &where);
+    // An SFTP share on the loopback at path(where), served from path(share), 0.2 ms away.
+    bool mountNas(const QString &where, const QString &share);
     // An ext4 image on a loop device, at where; false where the kernel offers none.
     bool mountExt4(const QString &where, const QString &image);
     // The test file system of lyingfs.py over path("backing"), at path(where); false where the
@@ -191,6 +196,15 @@ void TestEnginePosix::mountDisk(const QString &disk, const QString &where)
     } else {
         QVERIFY(QDir().mkpath(path(where)));
     }
+}
+
+bool TestEnginePosix::mountNas(const QString &where, const QString &share)
+{
+    if (!QDir().mkpath(path(where)) || !QDir().mkpath(path(share)) ||
+        !run("bash", {NAS_SCRIPT, "up", path(where), path(share), "--rtt", "0.2"}))
+        return false;
+    m_cleanup->add([this, where] { run("bash", {NAS_SCRIPT, "down", path(where)}); });
+    return true;
 }
 
 bool TestEnginePosix::mountTestFs(const QString &where, qint64 lieOffset)
@@ -1235,6 +1249,87 @@ void TestEnginePosix::clonesShareBlocks()
         QCOMPARE(transfer.step(Processor::CopyBufferSize, &advanced, &error),
                  NativeFs::Transfer::Result::Ok);
     QCOMPARE(transfer.finish(&error), NativeFs::Transfer::Result::SourceChanged);
+}
+
+void TestEnginePosix::manyFilesInFlightToANas_data()
+{
+    QTest::addColumn<QString>("ending");
+    QTest::newRow("to its end") << "end";
+    QTest::newRow("paused and resumed") << "pause";
+    QTest::newRow("cancelled") << "cancel";
+    QTest::newRow("the server gone") << "kill";
+}
+
+// A NAS, where each file costs round trips: many files in flight at once, and the promises of a
+// copy kept all the same. Files whose names are taken by folders are listed once each; a cancel
+// or a server gone leaves nothing half-placed under a real name, and every file not copied is
+// listed; a pause holds every transfer.
+void TestEnginePosix::manyFilesInFlightToANas()
+{
+    QFETCH(QString, ending);
+    TRASKO_REQUIRE(!QStandardPaths::findExecutable("sshfs").isEmpty() &&
+                       QFile::exists("/usr/lib/openssh/sftp-server") &&
+                       !QStandardPaths::findExecutable("socat").isEmpty(),
+                   "sshfs, socat and openssh-sftp-server");
+    if (!mountNas("nas", "share"))
+        QSKIP("the kernel offers no FUSE here");
+    for (int i = 0; i < 240; ++i)
+        QVERIFY(writeFile(path("src/d%1/f%2.txt").arg(i % 6).arg(i), randomBytes(1000 + i * 13)));
+    for (int i = 0; i < 6; ++i)
+        QVERIFY(makeBig(path("src/d%1/big.bin").arg(i), 6 << 20));
+    for (const char *taken : {"share/dst/d1/f1.txt/", "share/dst/d2/f2.txt/"})
+        QVERIFY(makeTree({taken}));
+
+    const auto processor = job(OverwriteAll, "src", "nas/dst");
+    processor->start();
+    QVERIFY(spinUntil([&] { return processor->isFinished() || processor->filesDone() >= 40; }));
+    if (ending == "pause") {
+        processor->pause();
+        QVERIFY2(!processor->isFinished(), "paused too late to hold anything");
+        const quint64 held = processor->bytesDone();
+        // Each file in flight may finish the step in hand: nothing more.
+        const quint64 inFlight = quint64(CopyPhase::FilesInFlight) * Processor::CopyBufferSize;
+        QVERIFY2(!spinUntil([&] { return processor->bytesDone() > held + inFlight; }, 1100),
+                 "bytes moved while paused");
+        processor->resume();
+    } else if (ending == "cancel") {
+        processor->cancel();
+    } else if (ending == "kill") {
+        QVERIFY(run("bash", {NAS_SCRIPT, "kill", path("nas")}));
+    }
+    QVERIFY2(processor->wait(QDeadlineTimer(30000)), "the job did not end");
+    const Outcome outcome = runJob(*processor);
+
+    // What bears a real name on the server is whole. Only a server gone may keep a temporary
+    // file under its temporary name, for the next job into the folder to clear.
+    const QStringList left = TestFiles::strayTemporaries(path("share"));
+    QVERIFY2(left.isEmpty() || ending == "kill", qPrintable(left.join(u' ')));
+    QStringList copied;
+    for (const QString &entry : treeOf(path("share/dst"))) {
+        if (entry.endsWith(u'/') || left.contains(path("share/dst/" + entry)))
+            continue;
+        QVERIFY2(sameContent(path("src/" + entry), path("share/dst/" + entry)), qPrintable(entry));
+        copied += entry;
+    }
+    QStringList once = outcome.failures;
+    once.removeDuplicates();
+    QCOMPARE(once.size(), outcome.failures.size());
+    if (ending == "end" || ending == "pause") {
+        QCOMPARE(outcome.failures, QStringList({"4 src/d1/f1.txt", "4 src/d2/f2.txt"}));
+        QCOMPARE(outcome.filesDone, 246u);
+        QCOMPARE(copied.size(), 244);
+    } else if (ending == "kill") {
+        // Every file is copied or listed. One whose placing the server did without answering
+        // is both; the destination's write-out fails too, and says so.
+        const QStringList files = outcome.failures.filter(QRegularExpression("^\\d src/"));
+        for (const QString &file : treeOf(path("src"))) {
+            const bool listed =
+                !files.filter(QRegularExpression(" src/" + QRegularExpression::escape(file) + "$"))
+                     .isEmpty();
+            QVERIFY2(file.endsWith(u'/') || copied.contains(file) || listed, qPrintable(file));
+        }
+        QVERIFY(files.size() > 100);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestEnginePosix)
