@@ -37,6 +37,10 @@ FileCopy::FileCopy(Job &job, ProgressRecord &record, FileTask &task,
 
 void FileCopy::run()
 {
+    // Listed by the count, never begun.
+    if (m_job.destination.largestFile >= 0 &&
+        m_job.tooLarge(m_source.status(m_name, NativeFs::Links::Follow).size))
+        return;
     // Nothing can lie in a folder the job made: neither a file of the name nor a leftover.
     Status target;
     if (!m_task.targetNew) {

@@ -26,6 +26,8 @@ public:
 
     // The window's side.
     bool cancelled() const { return m_p.m_cancelled.load(); }
+    // Waits, as if paused, until the person says to copy anyway or cancels.
+    void askForRoom(quint64 needed, quint64 free) { m_p.askForRoom(needed, free); }
     void waitWhilePaused() { m_p.waitWhilePaused(); }
     void addFailure(const Path &path, CopyErrorCode code, const QString &reason)
     {
@@ -76,6 +78,27 @@ public:
 
     const Path sourceRoot;
     const Path targetRoot;
+    // Where the copy goes, learnt before the count from the folder it goes into (or would be
+    // made in): its device and the largest file its file system holds (-1 for no limit).
+    struct Destination
+    {
+        quint64 device = 0;
+        qint64 largestFile = -1;
+    } destination;
+    bool tooLarge(qint64 size) const
+    {
+        return destination.largestFile >= 0 && size > destination.largestFile;
+    }
+    // The room the copy will take there, as the count found it: what it writes, what of that
+    // comes from the same device (where a clone takes none), what it replaces, and the largest
+    // file replaced, which stays until its copy is whole.
+    struct Room
+    {
+        quint64 toWrite = 0;
+        quint64 fromSameDevice = 0;
+        quint64 replaced = 0;
+        quint64 largestReplaced = 0;
+    } room;
     // Source and destination of every file are one path: nothing to do.
     const bool samePath;
     TreeBounds bounds;

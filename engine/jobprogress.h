@@ -9,6 +9,8 @@ enum class PhaseKind
 {
     // What is to be done: the work of the phases after it.
     Count,
+    // Whether there is room for it at the destination.
+    Room,
     Copy,
     // Until the copied data is on the device.
     WriteOut,

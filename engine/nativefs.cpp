@@ -63,19 +63,24 @@ bool Folder::isWithin(const FolderId &ancestor) const
     return std::find(ids.cbegin(), ids.cend(), ancestor) != ids.cend();
 }
 
-std::vector<FolderId> ancestryOf(Path path)
+std::vector<FolderId> ancestryOf(const Path &path)
+{
+    return nearestFolder(path).ancestry();
+}
+
+Folder nearestFolder(Path path)
 {
     for (;;) {
         SystemError error;
-        const Folder folder = Folder::open(path, &error);
+        Folder folder = Folder::open(path, &error);
         if (folder.isOpen())
-            return folder.ancestry();
+            return folder;
         const qsizetype cut = path.lastIndexOf(Separator);
         // Keep the separator of a root such as "/" or "C:/"; a root that cannot be opened (a
         // drive that is not there) ends the climb.
         const qsizetype keep = cut == 0 || (cut > 0 && path.at(cut - 1) == ':') ? cut + 1 : cut;
         if (cut < 0 || keep >= path.size())
-            return {};
+            return Folder();
         path.truncate(keep);
     }
 }

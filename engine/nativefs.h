@@ -221,6 +221,15 @@ public:
     // The folder lies on a network file system (NFS, SMB, SSHFS and the like), where each file
     // costs round trips to a server.
     bool isRemote() const;
+    // The largest file this folder's file system can hold, known from its kind: 4 GiB less a
+    // byte on FAT; -1 where it sets no limit a copy would meet.
+    qint64 largestFile() const;
+    // What this user may still write to this folder's file system; nothing where it will not say.
+    std::optional<quint64> freeBytes() const;
+    // Whether copies within this folder's file system can share blocks (a clone takes no room),
+    // learnt from the file system itself: where its kind does not tell, by cloning one file of
+    // probeName into another.
+    bool sharesBlocks(const Path &probeName) const;
     // Waits until what was written to this folder's file system is on the device. Reports
     // write-back failures since this folder was opened.
     bool syncFileSystem(SystemError *error) const;
@@ -238,7 +247,9 @@ private:
 
 // The folder at path, or the nearest one above it that exists, and every folder above that: the
 // folders that hold path, however they are reached.
-std::vector<FolderId> ancestryOf(Path path);
+std::vector<FolderId> ancestryOf(const Path &path);
+// The folder at path, or the nearest one above it that exists: where path would be made.
+Folder nearestFolder(Path path);
 
 // Creates path and any missing parents, path itself with the given permissions. *error is set
 // when it is not a folder afterwards. True when it made path itself: *made.

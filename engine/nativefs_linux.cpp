@@ -55,32 +55,53 @@ bool heldInMemory(int fd)
 
 namespace {
 
-// FUSE says only that a mount is FUSE's; its name in the mount table says which.
-bool fuseOverNetwork(int fd)
+// FUSE says only that a mount is FUSE's; its kind in the mount table says which ("fuse.sshfs").
+QByteArray mountKind(int fd)
 {
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return false;
+        return {};
     const QByteArray device =
         QByteArray::number(major(st.st_dev)) + ':' + QByteArray::number(minor(st.st_dev));
     QFile table(QStringLiteral("/proc/self/mountinfo"));
     if (!table.open(QIODevice::ReadOnly))
-        return false;
-    static const QList<QByteArray> network = {"sshfs",     "rclone",   "s3fs",       "gcsfuse",
-                                              "curlftpfs", "smbnetfs", "gvfsd-fuse", "glusterfs",
-                                              "ceph-fuse", "davfs",    "juicefs",    "blobfuse"};
+        return {};
     // "id parent major:minor root mountpoint options ... - fstype source ..."
     for (const QByteArray &line : table.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         const qsizetype dash = fields.indexOf("-");
         if (fields.size() > 2 && fields.at(2) == device && dash > 0 && dash + 1 < fields.size())
-            return fields.at(dash + 1).startsWith("fuse.") &&
-                   network.contains(fields.at(dash + 1).mid(5));
+            return fields.at(dash + 1);
     }
-    return false;
+    return {};
+}
+
+bool fuseOverNetwork(int fd)
+{
+    static const QList<QByteArray> network = {"fuse.sshfs",      "fuse.rclone",    "fuse.s3fs",
+                                              "fuse.gcsfuse",    "fuse.curlftpfs", "fuse.smbnetfs",
+                                              "fuse.gvfsd-fuse", "fuse.glusterfs", "fuse.ceph-fuse",
+                                              "fuse.davfs",      "fuse.juicefs",   "fuse.blobfuse"};
+    return network.contains(mountKind(fd));
 }
 
 } // namespace
+
+bool isFat(int fd)
+{
+    struct statfs fs;
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    if (fs.f_type == MSDOS_SUPER_MAGIC)
+        return true;
+    return fs.f_type == FUSE_SUPER_MAGIC && mountKind(fd) == "fuse.fusefat";
+}
+
+bool sharesBlocksByKind(int fd)
+{
+    struct statfs fs;
+    return ::fstatfs(fd, &fs) == 0 && fs.f_type == BTRFS_SUPER_MAGIC;
+}
 
 bool isRemote(int fd)
 {

@@ -20,6 +20,11 @@ bool heldInMemory(int fd);
 // The file system lies across a network (NFS, SMB, 9p, SSHFS and other network file systems
 // through FUSE).
 bool isRemote(int fd);
+// The file system is FAT's (the kernel's vfat or msdos, or FAT through FUSE).
+bool isFat(int fd);
+// The file system can share blocks between files as a kind: btrfs; XFS only where it was made
+// with reflink, which its kind does not tell (false then: the caller asks the file system).
+bool sharesBlocksByKind(int fd);
 // Waits until what was written to fd's file system is on the device.
 bool syncFileSystem(int fd, SystemError *error);
 

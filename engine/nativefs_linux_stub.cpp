@@ -38,6 +38,16 @@ bool isRemote(int)
     return false;
 }
 
+bool isFat(int)
+{
+    return false;
+}
+
+bool sharesBlocksByKind(int)
+{
+    return false;
+}
+
 // POSIX has no call for one file system: all of them, which returns once they are written.
 bool syncFileSystem(int, SystemError *)
 {

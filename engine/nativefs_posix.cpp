@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include <dirent.h>
+#include <sys/statvfs.h>
 
 namespace NativeFs {
 
@@ -297,6 +298,44 @@ qint64 Folder::timeResolutionNs(const Path &probeName) const
 bool Folder::isRemote() const
 {
     return Linux::isRemote(Native::of(*this));
+}
+
+qint64 Folder::largestFile() const
+{
+    return Linux::isFat(Native::of(*this)) ? (qint64(1) << 32) - 1 : -1;
+}
+
+std::optional<quint64> Folder::freeBytes() const
+{
+    struct statvfs fs;
+    // A file system of no size says nothing (FAT through FUSE reports none).
+    if (::fstatvfs(Native::of(*this), &fs) != 0 || fs.f_blocks == 0)
+        return std::nullopt;
+    return quint64(fs.f_bavail) * quint64(fs.f_frsize);
+}
+
+bool Folder::sharesBlocks(const Path &probeName) const
+{
+    const int folder = Native::of(*this);
+    if (Linux::sharesBlocksByKind(folder))
+        return true;
+    // One block written, cloned into a second file: the file system says what it can.
+    const Path second = probeName + "-clone";
+    const int from = ::openat(folder, probeName.constData(),
+                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int to = ::openat(folder, second.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const char block[4096] = {};
+    const bool shares = from >= 0 && to >= 0 &&
+                        ::pwrite(from, block, sizeof block, 0) == ssize_t(sizeof block) &&
+                        Linux::cloneRange(from, to, 0, sizeof block) == 0;
+    for (const auto &[fd, name] : {std::pair{from, probeName}, {to, second}}) {
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlinkat(folder, name.constData(), 0);
+        }
+    }
+    return shares;
 }
 
 bool Folder::syncFileSystem(SystemError *error) const

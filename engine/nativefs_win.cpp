@@ -362,6 +362,40 @@ bool Folder::makeFolder(const Path &name, Permissions, SystemError *error) const
     return false;
 }
 
+namespace {
+
+QString fileSystemOf(HANDLE handle)
+{
+    wchar_t name[MAX_PATH + 1] = {};
+    return ::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                           MAX_PATH + 1)
+               ? QString::fromWCharArray(name)
+               : QString();
+}
+
+} // namespace
+
+qint64 Folder::largestFile() const
+{
+    return fileSystemOf(Native::of(*this)).startsWith(QLatin1String("FAT"), Qt::CaseInsensitive)
+               ? (qint64(1) << 32) - 1
+               : -1;
+}
+
+std::optional<quint64> Folder::freeBytes() const
+{
+    ULARGE_INTEGER free{};
+    if (!::GetDiskFreeSpaceExW(chars(wide(Native::pathOf(*this))), &free, nullptr, nullptr))
+        return std::nullopt;
+    return quint64(free.QuadPart);
+}
+
+// ReFS shares blocks between files of one volume.
+bool Folder::sharesBlocks(const Path &) const
+{
+    return fileSystemOf(Native::of(*this)) == QLatin1String("ReFS");
+}
+
 // A share named by its server, or a drive letter given to one.
 bool Folder::isRemote() const
 {

@@ -3,6 +3,7 @@
 #include "engine/copyphase.h"
 #include "engine/countphase.h"
 #include "engine/job.h"
+#include "engine/roomphase.h"
 #include "engine/verifyphase.h"
 #include "engine/writeoutphase.h"
 
@@ -59,6 +60,7 @@ Processor::Processor(const QString &source, const QString &target, const CopyOpt
 {
     // The job's phases, in the order they run.
     m_phases.push_back(std::make_unique<CountPhase>());
+    m_phases.push_back(std::make_unique<RoomPhase>());
     m_phases.push_back(std::make_unique<CopyPhase>());
     m_phases.push_back(std::make_unique<WriteOutPhase>());
     m_phases.push_back(std::make_unique<VerifyPhase>());
@@ -112,7 +114,11 @@ void Processor::resume()
 
 void Processor::cancel()
 {
-    m_cancelled.store(true);
+    {
+        const std::lock_guard locker(m_roomLock);
+        m_cancelled.store(true);
+    }
+    m_roomAnswered.notify_all();
     if (m_paused.load()) {
         // The paused stretch is not running time, whichever way the pause ends.
         m_runStartMs.store(steadyNowMs());
@@ -172,7 +178,7 @@ qint64 Processor::elapsedMilliseconds() const
     if (start < 0)
         return 0;
     qint64 ms = m_elapsedBankedMs.load();
-    if (!m_paused.load())
+    if (!m_paused.load() && !m_askingForRoom.load())
         ms += steadyNowMs() - start;
     return qMax<qint64>(ms, 0);
 }
@@ -241,6 +247,36 @@ void Processor::setVerification(Verification verification)
 void Processor::setDates(Dates dates)
 {
     m_options.dates = dates;
+}
+
+std::optional<Processor::RoomShort> Processor::roomShort() const
+{
+    const std::lock_guard locker(m_roomLock);
+    return m_roomShort;
+}
+
+void Processor::copyAnyway()
+{
+    {
+        const std::lock_guard locker(m_roomLock);
+        m_roomShort.reset();
+    }
+    m_roomAnswered.notify_all();
+}
+
+// Waiting for the answer is no running time, as a pause is not.
+void Processor::askForRoom(quint64 needed, quint64 free)
+{
+    std::unique_lock locker(m_roomLock);
+    if (m_cancelled.load())
+        return;
+    m_elapsedBankedMs.fetch_add(steadyNowMs() - m_runStartMs.load());
+    m_askingForRoom.store(true);
+    m_roomShort = RoomShort{needed, free};
+    m_roomAnswered.wait(locker, [this] { return !m_roomShort || m_cancelled.load(); });
+    m_roomShort.reset();
+    m_runStartMs.store(steadyNowMs());
+    m_askingForRoom.store(false);
 }
 
 void Processor::waitWhilePaused()

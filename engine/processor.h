@@ -13,7 +13,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 class Job;
@@ -66,6 +69,16 @@ public:
     // Complete only after the thread has finished.
     QList<CopyError> failures() const;
 
+    // The files to write need more room than the destination has free: the job waits, as if
+    // paused, until copyAnyway() or cancel(). Nothing is written before.
+    struct RoomShort
+    {
+        quint64 needed = 0;
+        quint64 free = 0;
+    };
+    std::optional<RoomShort> roomShort() const;
+    void copyAnyway();
+
     // Before start(): copy exactly these source files instead of walking the source tree.
     void setRetryFiles(const QStringList &files);
     // The same for recorded failures: their exact native names are used.
@@ -85,6 +98,7 @@ private:
     friend class Job;
 
     void waitWhilePaused();
+    void askForRoom(quint64 needed, quint64 free);
     void addFailure(const QByteArray &path, CopyErrorCode code, const QString &reason);
     JobPhase &phaseOf(PhaseKind kind) const;
 
@@ -111,6 +125,11 @@ private:
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};
+    // The question of room, while the job waits for its answer.
+    std::atomic<bool> m_askingForRoom{false};
+    mutable std::mutex m_roomLock;
+    std::condition_variable m_roomAnswered;
+    std::optional<RoomShort> m_roomShort;
 
     // Held only for the moment of a copy of m_failures; nobody waits behind the copying of a
     // file.

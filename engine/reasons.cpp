@@ -43,6 +43,10 @@ QString text(Reason reason)
     case Reason::DiffersOnDevice:
         return translated(
             QT_TRANSLATE_NOOP("Reasons", "The copy on the device differs from the source"));
+    case Reason::TooLargeForFat32:
+        return translated(QT_TRANSLATE_NOOP(
+            "Reasons",
+            "Too large for the destination's file system (FAT32 holds files under 4 GB)"));
     }
     return {};
 }

@@ -20,6 +20,7 @@ enum class Reason
     HoldsDestination,
     IntoDestination,
     DiffersOnDevice,
+    TooLargeForFat32,
 };
 
 QString text(Reason reason);

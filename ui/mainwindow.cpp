@@ -5,6 +5,7 @@
 #include "engine/processor.h"
 #include "glass/glassframe.h"
 #include "ui/folderdrop.h"
+#include "ui/formats.h"
 #include "ui/screenfit.h"
 
 #include <QCloseEvent>
@@ -390,6 +391,8 @@ QString MainWindow::statusText(PhaseKind phase) const
     case PhaseKind::Count:
     case PhaseKind::Copy:
         return tr("Copying: ") + m_processor->currentFile();
+    case PhaseKind::Room:
+        return tr("Looking at the room at the destination…");
     case PhaseKind::WriteOut:
         if (m_processor->isCancelled())
             return tr("Cancelling: writing what was copied to the destination…");
@@ -402,10 +405,37 @@ QString MainWindow::statusText(PhaseKind phase) const
     return {};
 }
 
+// The job waits, as if paused, until the person says whether to copy into too little room.
+void MainWindow::askForRoom(const Processor::RoomShort &room)
+{
+    m_timer.stop();
+    m_sleepInhibitor.release();
+    QMessageBox box(QMessageBox::Question, tr("Not enough room"),
+                    tr("This copy needs %1; the destination has %2 free.")
+                        .arg(Formats::size(double(room.needed)), Formats::size(double(room.free))),
+                    QMessageBox::NoButton, this);
+    QPushButton *copy = box.addButton(tr("Copy anyway"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() != copy) {
+        on_buttonCancel_clicked();
+        return;
+    }
+    m_processor->copyAnyway();
+    m_sleepInhibitor.hold();
+    m_timer.start();
+}
+
 void MainWindow::updateInfo()
 {
     if (!m_processor || m_state != StateRunning)
         return;
+    if (const std::optional<Processor::RoomShort> room = m_processor->roomShort()) {
+        askForRoom(*room);
+        return;
+    }
     const JobFigures::Reading reading = JobFigures::read(*m_processor);
     const JobFigures::Shown shown = m_figures.update(reading);
     m_form->labelTotal->setText(shown.total);

@@ -3,6 +3,7 @@
 #include "engine/copyerror.h"
 #include "engine/jobprogress.h"
 #include "engine/overwritemode.h"
+#include "engine/processor.h"
 #include "ui/commandline.h"
 #include "ui/desktopannouncer.h"
 #include "ui/failurelist.h"
@@ -18,7 +19,6 @@
 #include <memory>
 
 class FolderDrop;
-class Processor;
 class QLineEdit;
 class QStandardItemModel;
 
@@ -98,6 +98,7 @@ private:
     void startJob(const QString &source, const QString &target, const QList<CopyError> &retry);
     // What the job is doing, in the status line: one text per phase.
     QString statusText(PhaseKind phase) const;
+    void askForRoom(const Processor::RoomShort &room);
 
     MainWindowForm *m_form;
     Processor *m_processor;

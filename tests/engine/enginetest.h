@@ -22,6 +22,8 @@ struct Outcome
     quint64 bytesTotal = 0;
     quint64 bytesDone = 0;
     quint64 filesVerified = 0;
+    // The job found too little room and was told to copy anyway.
+    bool shortOfRoom = false;
     QStringList failures;
     // The system's words for each failure, by its entry in failures.
     QMap<QString, QString> reasons;

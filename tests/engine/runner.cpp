@@ -55,7 +55,15 @@ int main(int argc, char **argv)
     if (keepDates)
         processor.setDates(Processor::Dates::Keep);
     processor.start();
-    processor.wait();
+    // Short of room, it copies anyway, as a job always did, and says so.
+    while (!processor.wait(QDeadlineTimer(50))) {
+        if (const auto room = processor.roomShort()) {
+            std::printf("room needed=%llu free=%llu\n",
+                        static_cast<unsigned long long>(room->needed),
+                        static_cast<unsigned long long>(room->free));
+            processor.copyAnyway();
+        }
+    }
 
     std::printf("filesTotal=%u\nfilesDone=%u\nbytesTotal=%llu\nbytesDone=%llu\nfilesVerified=%u\n",
                 processor.filesTotal(), processor.filesDone(),

@@ -122,6 +122,8 @@ private slots:
     void clonesShareBlocks();
     void manyFilesInFlightToANas_data();
     void manyFilesInFlightToANas();
+    void toldBeforeTheFirstByte_data();
+    void toldBeforeTheFirstByte();
 
 private:
     // Empty once mounted; otherwise what is missing.
@@ -1330,6 +1332,71 @@ void TestEnginePosix::manyFilesInFlightToANas()
         }
         QVERIFY(files.size() > 100);
     }
+}
+
+void TestEnginePosix::toldBeforeTheFirstByte_data()
+{
+    QTest::addColumn<QString>("disk");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("a file FAT32 cannot hold") << "FAT32"
+                                              << "";
+    QTest::newRow("too little room, cancelled") << "tmpfs"
+                                                << "cancel";
+    QTest::newRow("too little room, copied anyway") << "tmpfs"
+                                                    << "copy anyway";
+    QTest::newRow("room once the old files are replaced") << "full tmpfs"
+                                                          << "";
+}
+
+// What cannot work is said after the count, before anything is written: a file the destination's
+// file system cannot hold is listed and never begun; too little room is asked about, counting
+// the room what is replaced gives back.
+void TestEnginePosix::toldBeforeTheFirstByte()
+{
+    QFETCH(QString, disk);
+    QFETCH(QString, answer);
+    if (disk == "FAT32") {
+        mountDisk(disk, "dst");
+        QFile sparse(path("src/movie.mkv"));
+        QVERIFY(QDir().mkpath(path("src")) && sparse.open(QIODevice::WriteOnly) &&
+                sparse.resize(5LL << 30));
+    } else if (!mount({"-t", "tmpfs", "-o", "size=16m", "tmpfs"}, path("dst"))) {
+        QSKIP("needs root to mount a small tmpfs");
+    }
+    // On the full disk, the older files leave 6 MiB: enough for each new one in its turn.
+    const bool replacing = disk == "full tmpfs";
+    for (int i = 0; i < (replacing ? 2 : 3); ++i) {
+        QVERIFY(makeBig(path("src/%1.bin").arg(i), (replacing ? 5200 : 7000) << 10));
+        QVERIFY(!replacing || makeBig(path("dst/%1.bin").arg(i), 5 << 20));
+    }
+
+    const auto processor = job(OverwriteAll);
+    processor->start();
+    QVERIFY(spinUntil([&] { return processor->isFinished() || processor->roomShort(); }));
+    const std::optional<Processor::RoomShort> room = processor->roomShort();
+    QCOMPARE(room.has_value(), !answer.isEmpty());
+    if (room) {
+        QVERIFY(room->needed >= 21000u << 10 && room->free <= 16u << 20);
+        QCOMPARE(treeOf(path("dst")), QStringList());
+        answer == "cancel" ? processor->cancel() : processor->copyAnyway();
+    }
+    const Outcome outcome = runJob(*processor);
+    if (disk == "FAT32") {
+        QCOMPARE(notCopied(*processor),
+                 QStringList("src/movie.mkv: Too large for the destination's file system (FAT32 "
+                             "holds files under 4 GB)"));
+        QCOMPARE(outcome.filesTotal, 3u);
+        QCOMPARE(treeOf(path("dst")), QStringList({"0.bin", "1.bin", "2.bin"}));
+    } else if (answer == "cancel") {
+        QCOMPARE(treeOf(path("dst")), QStringList());
+    } else if (answer.isEmpty()) {
+        QCOMPARE(outcome.failures, QStringList());
+    } else {
+        QVERIFY2(outcome.failures.contains("3 src/2.bin") ||
+                     outcome.failures.contains("3 src/1.bin"),
+                 "the disk filled");
+    }
+    QCOMPARE(strayTemporaries(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestEnginePosix)

@@ -74,6 +74,10 @@ public:
     {
         connect(&m_timer, &QTimer::timeout, this, [this, answer] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                // Given three seconds to come true.
+                if (answerWhen && !answerWhen() && ++m_ticks < 300)
+                    return;
+                m_ticks = 0;
                 // The window's boxes stand alone, with the information icon.
                 const bool plain = box->icon() == QMessageBox::Information && !box->parentWidget();
                 seen.append(box->windowTitle() + ": " + box->text() +
@@ -95,9 +99,12 @@ public:
     }
     QStringList seen;
     QStringList buttons;
+    // Asked while the box waits; answered once it holds.
+    std::function<bool()> answerWhen;
 
 private:
     QTimer m_timer;
+    int m_ticks = 0;
 };
 
 // A file system on a loop device whose writes the block layer holds to 4 MiB/s, so that the
@@ -215,7 +222,8 @@ private slots:
         // Windows has no chattr, loop devices or block throttles, and Wine makes no links or
         // second mounts.
         static const QRegularExpression posixOnly(
-            "^(closingWhileWritingOut|failuresListedAndRetried)\\b|^destinationCheck "
+            "^(closingWhileWritingOut|failuresListedAndRetried|roomAskedBeforeCopying)\\b|"
+            "^destinationCheck "
             ".*(link|mount)");
         const QString test =
             QTest::currentTestFunction() + QStringLiteral(" ") + QTest::currentDataTag();
@@ -540,6 +548,52 @@ private slots:
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.join(u'|')));
         QCOMPARE(m_form->labelStatus->text(), "Operation complete");
         QCOMPARE(treeOf(path("slow/dst")).size(), 48);
+    }
+
+    void roomAskedBeforeCopying_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("cancelled") << "Cancel";
+        QTest::newRow("copied anyway") << "Copy anyway";
+    }
+
+    // Too little room is asked about before the first byte, Cancel first; the job waits
+    // meanwhile, and the system may sleep.
+    void roomAskedBeforeCopying()
+    {
+        QFETCH(QString, answer);
+        Cleanup cleanup;
+        QVERIFY(QDir().mkpath(path("small")));
+        cleanup.add([this] { QProcess::execute("umount", {path("small")}); });
+        QCOMPARE(
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", path("small")}),
+            0);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(writeFile(path("src/f%1").arg(i), randomBytes(4 << 20)));
+
+        // While the box is up the job has written nothing and holds no sleep.
+        QString whileAsking = "never asked";
+        BoxCloser closer(answer);
+        closer.answerWhen = [&] {
+            whileAsking = m_sleepWatched && m_sleep.held() ? "sleep held " : "";
+            whileAsking += treeOf(path("small")).join(u' ');
+            return whileAsking.isEmpty();
+        };
+        startThroughButton(path("src"), path("small/dst"));
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(closer.seen, QStringList("Not enough room: This copy needs 12.00 MB; the "
+                                          "destination has 8.00 MB free. (not plain)"));
+        QCOMPARE(closer.buttons, QStringList({"Copy anyway", "Cancel*"}));
+        QCOMPARE(whileAsking, QString());
+        if (answer == "Cancel") {
+            QCOMPARE(m_form->labelStatus->text(), "Operation cancelled");
+            QCOMPARE(treeOf(path("small")), QStringList());
+        } else {
+            // What fits is copied; the rest fails as the disk fills, and is listed.
+            QVERIFY2(model()->rowCount() >= 1, "a full disk was not reported");
+            QCOMPARE(treeOf(path("small/dst")).size(), 3 - model()->rowCount());
+        }
+        QCOMPARE(strayTemporaries(path("small")), QStringList());
     }
 
     void sleepHeldWhileWorking_data()
