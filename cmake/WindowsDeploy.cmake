@@ -15,6 +15,19 @@ foreach(plugin_and_folder
     install(FILES $<TARGET_FILE:Qt6::${plugin}> DESTINATION ${folder})
 endforeach()
 
+# The toolkit's own texts (its dialogs, --help) in the program's languages, read from
+# "translations" beside the program (TRASKO_QT_TRANSLATIONS for the tests too). Qt for Windows is
+# built without them; the build machine's Qt, of the same version, has them.
+set(TRASKO_QT_TRANSLATIONS "")
+foreach(language de es fr)
+    set(file "${QT_HOST_PATH}/share/qt6/translations/qtbase_${language}.qm")
+    if(NOT EXISTS "${file}")
+        message(FATAL_ERROR "${file} is missing: qt6-translations-l10n installs it")
+    endif()
+    list(APPEND TRASKO_QT_TRANSLATIONS "${file}")
+endforeach()
+install(FILES ${TRASKO_QT_TRANSLATIONS} DESTINATION translations)
+
 # The compiler's own run-time libraries, which the Qt libraries link too; the tests need them
 # as well (TRASKO_MINGW_RUNTIME).
 set(TRASKO_MINGW_RUNTIME "")

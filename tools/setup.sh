@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev libxxhash-dev
+    # The translations: lupdate and lrelease, and the toolkit's own texts in each language.
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     # Without a font the window has no text to lay out, measure or show.
     fonts-dejavu-core
     # The tests provoke real faults: chattr, setpriv, fiu-run, a case-blind exFAT disk through

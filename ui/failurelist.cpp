@@ -26,9 +26,6 @@ QStandardItem *readOnly(const QString &text)
 
 FailureList::FailureList(QStandardItemModel *model, QTreeView *view) : m_model(model), m_view(view)
 {
-    const auto tr = [](const char *text) {
-        return QCoreApplication::translate("MainWindow", text);
-    };
     m_model->setColumnCount(3);
     m_model->setHeaderData(0, Qt::Horizontal, tr("File"), Qt::EditRole);
     m_model->setHeaderData(1, Qt::Horizontal, tr("Error"), Qt::EditRole);

@@ -2,6 +2,7 @@
 
 #include "engine/copyerror.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QModelIndexList>
 #include <QString>
@@ -15,6 +16,8 @@ class QTreeView;
 // stays what Retry reads.
 class FailureList
 {
+    Q_DECLARE_TR_FUNCTIONS(FailureList)
+
 public:
     FailureList(QStandardItemModel *model, QTreeView *view);
 

@@ -1,5 +1,7 @@
 #include "ui/formats.h"
 
+#include <QCoreApplication>
+
 namespace Formats {
 
 QString size(double bytes)
@@ -23,14 +25,25 @@ QString duration(quint32 seconds)
     const quint32 hours = (seconds / 3600) % 24;
     const quint32 days = seconds / 86400;
 
-    const auto part = [](quint32 count, const char *unit) {
-        QString text = QString::number(count) + QLatin1Char(' ') + QLatin1String(unit);
-        if (count != 1)
-            text += QLatin1Char('s');
-        return text;
+    enum Unit
+    {
+        Day,
+        Hour,
+        Minute,
+        Second
     };
-    const auto join = [&part](quint32 major, const char *majorUnit, quint32 minor,
-                              const char *minorUnit) {
+    // One and many apart: the languages shipped make no other difference.
+    static const char *const one[] = {
+        QT_TRANSLATE_NOOP("Formats", "%1 day"), QT_TRANSLATE_NOOP("Formats", "%1 hour"),
+        QT_TRANSLATE_NOOP("Formats", "%1 minute"), QT_TRANSLATE_NOOP("Formats", "%1 second")};
+    static const char *const many[] = {
+        QT_TRANSLATE_NOOP("Formats", "%1 days"), QT_TRANSLATE_NOOP("Formats", "%1 hours"),
+        QT_TRANSLATE_NOOP("Formats", "%1 minutes"), QT_TRANSLATE_NOOP("Formats", "%1 seconds")};
+    const auto part = [](quint32 count, Unit unit) {
+        return QCoreApplication::translate("Formats", count == 1 ? one[unit] : many[unit])
+            .arg(count);
+    };
+    const auto join = [&part](quint32 major, Unit majorUnit, quint32 minor, Unit minorUnit) {
         QString text = part(major, majorUnit);
         if (minor > 0)
             text += QLatin1Char(' ') + part(minor, minorUnit);
@@ -38,12 +51,12 @@ QString duration(quint32 seconds)
     };
 
     if (days > 0)
-        return join(days, "day", hours, "hour");
+        return join(days, Day, hours, Hour);
     if (hours > 0)
-        return join(hours, "hour", minutes, "minute");
+        return join(hours, Hour, minutes, Minute);
     if (minutes > 0)
-        return join(minutes, "minute", secs, "second");
-    return part(secs, "second");
+        return join(minutes, Minute, secs, Second);
+    return part(secs, Second);
 }
 
 } // namespace Formats

@@ -8,11 +8,6 @@
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("MainWindow", text);
-}
-
 PhaseProgress phaseOf(const JobFigures::Reading &reading, PhaseKind kind)
 {
     for (const PhaseProgress &phase : reading.phases) {

@@ -3,6 +3,7 @@
 #include "engine/jobprogress.h"
 #include "ui/remainingtime.h"
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -16,6 +17,8 @@ class Processor;
 // the time left learns as the job goes.
 class JobFigures
 {
+    Q_DECLARE_TR_FUNCTIONS(JobFigures)
+
 public:
     // One look at the job.
     struct Reading

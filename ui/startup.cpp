@@ -4,9 +4,11 @@
 #include "exception/exceptionhandler.h"
 #include "ui/commandline.h"
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 #include "update/update.h"
 
 #include <QApplication>
+#include <QLocale>
 
 int runApplication(int &argc, char **argv, StartupObserver *observer)
 {
@@ -26,6 +28,8 @@ int runApplication(int &argc, char **argv, StartupObserver *observer)
     // Lets window managers and task bars match the window to its launcher and icon.
     QGuiApplication::setDesktopFileName(QLatin1String(Identity::DesktopId));
     report(StartupStep::IdentitySet);
+    // Before the first text is made: the command line's own, its help, the window's.
+    Translations::install(QLocale::system());
     // After the identity, which --version shows; before anything a --help would leave behind.
     const LaunchFolders launch = readCommandLine(QCoreApplication::arguments());
 

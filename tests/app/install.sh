@@ -54,6 +54,10 @@ env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$work
 QT_QPA_PLATFORM=offscreen timeout 5 "$work/root/usr/bin/trasko" --help >"$work/out" &&
     grep -q "\[options\] \[SOURCE\] \[DESTINATION\]" "$work/out" && grep -q -- "--start" "$work/out" ||
     fail "--help: $(cat "$work/out")"
+# In the language the system names, the program's words and the toolkit's own.
+LANGUAGE=de QT_QPA_PLATFORM=offscreen timeout 5 "$work/root/usr/bin/trasko" --help >"$work/out" &&
+    grep -q "^Kopiert einen Ordner in einen anderen.$" "$work/out" &&
+    grep -q "Zeigt Versionsinformation an." "$work/out" || fail "--help in German: $(cat "$work/out")"
 [ "$(QT_QPA_PLATFORM=offscreen timeout 5 "$work/root/usr/bin/trasko" --version)" = "Trasko $(
     dpkg-deb -f "${deb[0]}" Version)" ] || fail "--version"
 echo "installed, packaged and started: ${deb[0]##*/}"

@@ -10,7 +10,9 @@
 #include "tests/support/settingshome.h"
 #include "tests/support/sleepwatch.h"
 #include "tests/support/wait.h"
+#include "ui/formats.h"
 #include "ui/mainwindow.h"
+#include "ui/translations.h"
 
 #include <QTest>
 #include <QtWidgets>
@@ -763,6 +765,94 @@ private slots:
             QCOMPARE(m_desktop.progress,
                      QStringList({QString::number(bar / 100) + " shown", "0 hidden"}));
         }
+    }
+
+    void speaksThePersonsLanguage_data()
+    {
+        // Start, a check box, the status at rest and after the job, the message of a file not
+        // copied, the desktop's note, a duration, the toolkit's own Cancel, and the count.
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("German") << QStringList{"de",
+                                               "Starten",
+                                               "Unterordner einbeziehen",
+                                               "Warte auf Eingabe.",
+                                               "Vorgang abgeschlossen",
+                                               "Zieldatei konnte nicht entfernt werden",
+                                               "Vorgang abgeschlossen: 1 Datei kopiert, 1 "
+                                               "fehlgeschlagen",
+                                               "1 Stunde 2 Minuten",
+                                               "Abbrechen",
+                                               "2 Dateien (2 Bytes)"};
+        QTest::newRow("French") << QStringList{"fr",
+                                               "Démarrer",
+                                               "Inclure les sous-dossiers",
+                                               "En attente de l'utilisateur.",
+                                               "Opération terminée",
+                                               "Le fichier cible n'a pas pu être supprimé",
+                                               "Opération terminée: 1 fichier copié(s), 1 en "
+                                               "échec",
+                                               "1 heure 2 minutes",
+                                               "Annuler",
+                                               "2 fichiers (2 Bytes)"};
+        QTest::newRow("Spanish") << QStringList{"es",
+                                                "Iniciar",
+                                                "Incluir subcarpetas",
+                                                "Esperando al usuario.",
+                                                "Operación completada",
+                                                "No se pudo eliminar el archivo de destino",
+                                                "Operación completada: 1 archivo copiado(s), 1 "
+                                                "con error",
+                                                "1 hora 2 minutos",
+                                                "Cancelar",
+                                                "2 archivos (2 Bytes)"};
+        // English comes before German in the person's list: nothing is translated.
+        QTest::newRow("English first") << QStringList{"en_GB:de",
+                                                      "Start",
+                                                      "Include sub-folders",
+                                                      "Waiting for user input.",
+                                                      "Operation complete",
+                                                      "Target file could not be removed",
+                                                      "Operation complete: 1 file copied, 1 failed",
+                                                      "1 hour 2 minutes",
+                                                      "Cancel",
+                                                      "2 files (2 Bytes)"};
+    }
+
+    // The window, its job's outcome and the engine's reasons in the language the system names;
+    // numbers and sizes in their one form.
+    void speaksThePersonsLanguage()
+    {
+        QFETCH(QStringList, texts);
+        Cleanup cleanup;
+        cleanup.add([] { Translations::install(QLocale(QLocale::English)); });
+        const QStringList languages = texts.takeFirst().split(u':');
+        Translations::install(QLocale(languages.first()));
+        if (languages.size() > 1) { // as the system gives a person's list of languages
+            qputenv("LANGUAGE", languages.join(u':').toUtf8());
+            cleanup.add([] { qunsetenv("LANGUAGE"); });
+            Translations::install(QLocale::system());
+        }
+        m_window = std::make_unique<MainWindow>();
+        m_form = std::make_unique<Form>(m_window.get());
+        QCOMPARE(m_form->buttonStart->text(), texts[0]);
+        QCOMPARE(m_form->checkBoxSubFolders->text(), texts[1]);
+        QCOMPARE(m_form->labelStatus->text(), texts[2]);
+
+        QVERIFY(writeFile(path("src/a"), "a"));
+        QVERIFY(writeFile(path("src/b"), "b"));
+        QVERIFY(QDir().mkpath(path("dst/b/keep")));
+        m_form->radioButtonOverwriteAll->click();
+        startThroughButton(path("src"), path("dst"));
+        QVERIFY(m_window->m_processor->wait(QDeadlineTimer(JobTimeoutMs)));
+        m_window->updateInfo();
+        QCOMPARE(m_form->labelTotal->text(), texts[8]);
+        QVERIFY(waitUntilIdle());
+        QCOMPARE(m_form->labelStatus->text(), texts[3]);
+        QCOMPARE(model()->index(0, 1).data().toString(), texts[4]);
+        QVERIFY(desktopHeardAll());
+        QCOMPARE(m_desktop.notes, m_onBus ? QStringList(texts[5]) : QStringList());
+        QCOMPARE(Formats::duration(3725), texts[6]);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), texts[7]);
     }
 
     void failuresListedAndRetried()
