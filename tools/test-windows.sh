@@ -28,6 +28,8 @@ apt_get() {
 install_packages() {
     local packages=(
         cmake ninja-build pkg-config qt6-base-dev qt6-base-dev-tools
+        # lupdate and lrelease, which run here, and the toolkit's texts installed beside it.
+        qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
         # The digest of the verify phase, built in from its header.
         libxxhash-dev
         # The cross compiler with the posix thread model, and what unpacks a source package.
