@@ -24,7 +24,8 @@ installer="$build/trasko-$version-win64.exe"
 root="$WINEPREFIX/drive_c/Program Files/Trasko"
 expected=(Trasko.exe Uninstall.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll Qt6DBus.dll
     libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll platforms/qwindows.dll
-    platforms/qoffscreen.dll styles/qwindowsvistastyle.dll imageformats/qico.dll)
+    platforms/qoffscreen.dll styles/qwindowsvistastyle.dll imageformats/qico.dll
+    translations/qtbase_de.qm translations/qtbase_es.qm translations/qtbase_fr.qm)
 (cd "$root" && find . -type f | sed 's|^\./||' | sort | diff -u <(printf '%s\n' "${expected[@]}" |
     sort) -) || fail "the installed files differ from what is expected"
 menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Trasko"
