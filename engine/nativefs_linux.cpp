@@ -205,10 +205,10 @@ ssize_t spliceOut(int pipeOut, int target, qint64 at, size_t length)
     return ::splice(pipeOut, nullptr, target, &offset, length, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
 }
 
-ssize_t copyRange(int source, int target, size_t length)
+ssize_t copyRange(int source, int target, qint64 at, size_t length)
 {
-    loff_t in = 0;
-    loff_t out = 0;
+    loff_t in = at;
+    loff_t out = at;
     ssize_t got;
     do {
         got = ::copy_file_range(source, &in, target, &out, length, 0);

@@ -53,8 +53,9 @@ bool openPipe(int pipe[2], int bytes);
 // From source at *at into the pipe; from the pipe into target at at. The count, or -1.
 ssize_t spliceIn(int source, qint64 *at, int pipeIn, size_t length);
 ssize_t spliceOut(int pipeOut, int target, qint64 at, size_t length);
-// The kernel's copy of length bytes from the start of source to the start of target.
-ssize_t copyRange(int source, int target, size_t length);
+// The kernel's copy of length bytes from source at at to target at the same place; on a network
+// file system the server's own (NFS 4.2, SMB 3, SFTP's copy-data), no byte crossing the network.
+ssize_t copyRange(int source, int target, qint64 at, size_t length);
 // Makes a range of target share source's blocks at the same place (a clone): no data is read
 // or written, and nothing more is used until either file changes. 0, or -1 with errno (EXDEV
 // between file systems, EOPNOTSUPP or EINVAL where the file system cannot share blocks).

@@ -88,7 +88,7 @@ ssize_t spliceOut(int, int, qint64, size_t)
     return unsupported();
 }
 
-ssize_t copyRange(int, int, size_t)
+ssize_t copyRange(int, int, qint64, size_t)
 {
     return unsupported();
 }

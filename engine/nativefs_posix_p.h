@@ -38,6 +38,9 @@ constexpr qint64 PipeThreshold = GatherBytes;
 // A clone is made in ranges of this much, each a fraction of a millisecond even for a file in
 // many pieces, so that a pause or cancel answers as promptly as after a step of reading.
 constexpr qint64 CloneStep = 64 * 1024 * 1024;
+// The server's copy within one network share, in ranges of this much: tens of milliseconds each
+// at a disk's speed, so that a pause or cancel still answers within a second.
+constexpr qint64 ServerCopyStep = 8 * 1024 * 1024;
 
 constexpr qint64 NsPerSecond = 1000000000;
 
@@ -113,6 +116,14 @@ struct TransferContext::State
     std::vector<quint64> noUnnamed; // devices whose file system cannot make unnamed files
     // Pairs of source and destination devices between which files cannot share blocks.
     std::vector<std::pair<quint64, quint64>> noClones;
+    // Devices known to be network shares, or not, and those whose server will not copy.
+    std::vector<std::pair<quint64, bool>> remote;
+    std::vector<quint64> noServerCopy;
+    bool isRemote(quint64 device, int folder);
+    bool serverCopies(quint64 device) const
+    {
+        return std::find(noServerCopy.cbegin(), noServerCopy.cend(), device) == noServerCopy.cend();
+    }
     // Of the file in hand, with digests on: small files are hashed as they are read, large ones
     // by a thread of their own behind the copy.
     std::unique_ptr<Digester> digester;
@@ -132,6 +143,8 @@ struct Transfer::Files
     bool viaPipe = false;
     // On the way to a clone of the source: no byte of it passes through the job.
     bool cloning = false;
+    // Within one network share, copied by its server: no byte of it crosses the network.
+    bool serverCopy = false;
     bool sparse = false;
     // The source as it was opened: a copy is whole only if it still is so at the end.
     struct stat opened = {};
@@ -161,6 +174,10 @@ struct Transfer::Files
     bool copyInOne(TransferContext::State &context, size_t want, qint64 *advanced);
     // The next range of the clone; false, with nothing cloned, where there can be no clone.
     bool cloneStep(TransferContext::State &context, qint64 size, qint64 *advanced);
+    // The next range of the server's copy; false, with nothing copied, where it will not.
+    bool serverCopyStep(TransferContext::State &context, qint64 size, qint64 *advanced);
+    // Past a range that did not pass through the job: the digest and the cache follow.
+    bool passedBy(TransferContext::State &context, qint64 length, qint64 *advanced);
     void beginDigest(TransferContext::State &context, qint64 size);
     bool hashSource(TransferContext::State &context, qint64 from, qint64 length);
     Transfer::Result readIntoPipe(TransferContext::State &context, size_t want, ssize_t *got,

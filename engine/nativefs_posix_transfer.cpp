@@ -81,6 +81,10 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.targetDevice = target.id().device;
     f.sourceDevice = quint64(st.st_dev);
     f.cloning = !context.refusesClones(f.sourceDevice, f.targetDevice);
+    // Within one share the server copies: the bytes need not come down and go back up.
+    f.serverCopy = !f.sparse && f.sourceDevice == f.targetDevice &&
+                   context.serverCopies(f.targetDevice) &&
+                   context.isRemote(f.targetDevice, f.targetFolder);
     f.temporaryName = temporaryName;
     // The source's permission bits from the first moment: a private file's copy is never
     // readable by others, not even while it is written.
@@ -114,6 +118,8 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *
     *advanced = 0;
     // A clone keeps the source's holes as they are.
     if (f.cloning && f.cloneStep(context, m_size, advanced))
+        return Result::Ok;
+    if (f.serverCopy && f.serverCopyStep(context, m_size, advanced))
         return Result::Ok;
     if (f.sparse && f.readAt >= f.dataEnd) {
         const Result hole = f.passHole(context, m_size, advanced, error);
@@ -190,7 +196,7 @@ Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint
 
 bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qint64 *advanced)
 {
-    const ssize_t got = Linux::copyRange(source, temporary, want);
+    const ssize_t got = Linux::copyRange(source, temporary, 0, want);
     if (got > 0) {
         readAt = writeAt = got;
         *advanced = got;
@@ -218,11 +224,28 @@ bool Transfer::Files::cloneStep(TransferContext::State &context, qint64 size, qi
             context.noClones.emplace_back(sourceDevice, targetDevice);
         return false;
     }
-    // The clone shows the job no byte: the digest reads them from the source.
-    if (context.digester && !following && !hashSource(context, readAt, length)) {
-        cloning = false;
+    cloning = passedBy(context, length, advanced);
+    return cloning;
+}
+
+bool Transfer::Files::serverCopyStep(TransferContext::State &context, qint64 size, qint64 *advanced)
+{
+    const ssize_t got =
+        Linux::copyRange(source, temporary, readAt, size_t(qMin(ServerCopyStep, size - readAt)));
+    if (got > 0 && passedBy(context, got, advanced))
+        return true;
+    // The plain way from here; it also tells a source cut short from a failure.
+    serverCopy = false;
+    if (got < 0 && readAt == 0 && (isUnsupported(errno) || errno == EXDEV || errno == EBADF))
+        context.noServerCopy.push_back(targetDevice);
+    return false;
+}
+
+bool Transfer::Files::passedBy(TransferContext::State &context, qint64 length, qint64 *advanced)
+{
+    // The range shows the job no byte: the digest reads them from the source.
+    if (context.digester && !following && !hashSource(context, readAt, length))
         return false;
-    }
     readAt = writeAt = readAt + length;
     // Nothing passed through memory: letting the range go would only push out the source's
     // pages that others have read, at a cost measured in tenths of a second a gigabyte.
@@ -232,6 +255,16 @@ bool Transfer::Files::cloneStep(TransferContext::State &context, qint64 size, qi
     if (following)
         context.follower->readTo(readAt);
     return true;
+}
+
+bool TransferContext::State::isRemote(quint64 device, int folder)
+{
+    for (const auto &[known, isShare] : remote) {
+        if (known == device)
+            return isShare;
+    }
+    remote.emplace_back(device, Linux::isRemote(folder));
+    return remote.back().second;
 }
 
 void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
