@@ -1016,6 +1016,15 @@ void TestEnginePosix::homeFolderComesBackWhole()
         runRunner(asOwner, {"--hidden", "--mode", "1", path("home"), path("backup/home")});
     QCOMPARE(again.failures, QStringList());
     QCOMPARE(readFile(path("backup/home/ro/new.txt")), "new");
+
+    // A replacement takes its source's bits, not the old file's.
+    QCOMPARE(::chmod(native("backup/home/note.txt").constData(), 0666), 0);
+    const Outcome replaced =
+        runRunner(asOwner, {"--hidden", "--mode", "0", path("home"), path("backup/home")});
+    QCOMPARE(replaced.failures, QStringList());
+    struct stat st;
+    QCOMPARE(::stat(native("backup/home/note.txt").constData(), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0600);
 }
 
 // Not narrowed once written: the copy of a private file is private while it is being written.
