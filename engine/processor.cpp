@@ -98,16 +98,14 @@ void Processor::pause()
         return;
     m_pauseMutex.lock();
     m_paused.store(true);
-    const qint64 start = m_runStartMs.load();
-    if (start >= 0)
-        m_elapsedBankedMs.fetch_add(steadyNowMs() - start);
+    stopClock();
 }
 
 void Processor::resume()
 {
     if (!m_paused.load())
         return;
-    m_runStartMs.store(steadyNowMs());
+    startClock();
     m_paused.store(false);
     m_pauseMutex.unlock();
 }
@@ -121,7 +119,7 @@ void Processor::cancel()
     m_roomAnswered.notify_all();
     if (m_paused.load()) {
         // The paused stretch is not running time, whichever way the pause ends.
-        m_runStartMs.store(steadyNowMs());
+        startClock();
         m_paused.store(false);
         m_pauseMutex.unlock();
     }
@@ -178,7 +176,7 @@ qint64 Processor::elapsedMilliseconds() const
     if (start < 0)
         return 0;
     qint64 ms = m_elapsedBankedMs.load();
-    if (!m_paused.load() && !m_askingForRoom.load())
+    if (m_clockStops.load() == 0)
         ms += steadyNowMs() - start;
     return qMax<qint64>(ms, 0);
 }
@@ -270,13 +268,26 @@ void Processor::askForRoom(quint64 needed, quint64 free)
     std::unique_lock locker(m_roomLock);
     if (m_cancelled.load())
         return;
-    m_elapsedBankedMs.fetch_add(steadyNowMs() - m_runStartMs.load());
-    m_askingForRoom.store(true);
+    stopClock();
     m_roomShort = RoomShort{needed, free};
     m_roomAnswered.wait(locker, [this] { return !m_roomShort || m_cancelled.load(); });
     m_roomShort.reset();
-    m_runStartMs.store(steadyNowMs());
-    m_askingForRoom.store(false);
+    startClock();
+}
+
+void Processor::stopClock()
+{
+    const std::lock_guard locker(m_clockLock);
+    const qint64 start = m_runStartMs.load();
+    if (m_clockStops.fetch_add(1) == 0 && start >= 0)
+        m_elapsedBankedMs.fetch_add(steadyNowMs() - start);
+}
+
+void Processor::startClock()
+{
+    const std::lock_guard locker(m_clockLock);
+    if (m_clockStops.fetch_sub(1) == 1)
+        m_runStartMs.store(steadyNowMs());
 }
 
 void Processor::waitWhilePaused()

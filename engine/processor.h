@@ -125,8 +125,13 @@ private:
     // Milliseconds on a steady clock; -1 until the job runs.
     std::atomic<qint64> m_runStartMs{-1};
     std::atomic<qint64> m_elapsedBankedMs{0};
+    // Running time stops while the job is paused or waits for an answer about room. Each stop
+    // is counted, so that one ending does not start the clock while the other lasts.
+    std::mutex m_clockLock;
+    std::atomic<int> m_clockStops{0};
+    void stopClock();
+    void startClock();
     // The question of room, while the job waits for its answer.
-    std::atomic<bool> m_askingForRoom{false};
     mutable std::mutex m_roomLock;
     std::condition_variable m_roomAnswered;
     std::optional<RoomShort> m_roomShort;
