@@ -1,7 +1,5 @@
 #include "engine/countphase.h"
 
-#include "engine/reasons.h"
-
 using NativeFs::Links;
 
 void CountPhase::run(Job &job)
@@ -29,17 +27,15 @@ void CountPhase::file(TreeWalk &walk, Frame &frame, const NativeFs::Path &name,
     if (target.exists && !job.rulesAllow(frame.target, source, target))
         return;
     if (job.tooLarge(source.size)) {
-        job.addFailure(listed ? *listed : NativeFs::join(walk.path(), name), TargetWriteError,
-                       Reasons::text(Reasons::Reason::TooLargeForFat32));
+        job.listTooLarge(listed ? *listed : NativeFs::join(walk.path(), name));
         return;
     }
     Job::Room &room = job.room;
-    (frame.sourceId.device == job.destination.device ? room.fromSameDevice : room.toWrite) +=
-        quint64(source.size);
-    if (target.exists && target.isFile()) {
-        room.replaced += quint64(target.size);
-        room.largestReplaced = qMax(room.largestReplaced, quint64(target.size));
-    }
+    const bool sameDevice = frame.sourceId.device == job.destination.device;
+    const quint64 replaced = target.exists && target.isFile() ? quint64(target.size) : 0;
+    room.written.add(quint64(source.size), replaced);
+    room.cloned.add(sameDevice ? 0 : quint64(source.size), replaced);
+    room.fromSameDevice = room.fromSameDevice || sameDevice;
     job.record(PhaseKind::Copy).planWork(1, quint64(source.size));
     if (job.options().verification == CopyOptions::Verification::ReadBack)
         job.record(PhaseKind::Verify).planWork(1, quint64(source.size));

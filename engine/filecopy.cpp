@@ -37,9 +37,11 @@ FileCopy::FileCopy(Job &job, ProgressRecord &record, FileTask &task,
 
 void FileCopy::run()
 {
-    // Listed by the count, never begun.
+    // Listed by the count, never begun, whatever its size now: one that has grown too large
+    // since fails as it is written, with the system's reason.
     if (m_job.destination.largestFile >= 0 &&
-        m_job.tooLarge(m_source.status(m_name, NativeFs::Links::Follow).size))
+        m_job.listedAsTooLarge(m_task.listed ? *m_task.listed
+                                             : NativeFs::join(m_task.sourcePath, m_name)))
         return;
     // Nothing can lie in a folder the job made: neither a file of the name nor a leftover.
     Status target;

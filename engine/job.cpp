@@ -98,3 +98,9 @@ void Job::keepForFlush(const NativeFs::Folder &folder)
     }
     flushFolders.push_back(folder.duplicate());
 }
+
+void Job::listTooLarge(const Path &path)
+{
+    m_tooLarge.push_back(path);
+    addFailure(path, TargetWriteError, Reasons::text(Reasons::Reason::TooLargeForFat32));
+}

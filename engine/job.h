@@ -7,10 +7,13 @@
 #include "engine/filesinhand.h"
 #include "engine/folderstack.h"
 #include "engine/processor.h"
+#include "engine/roomphase.h"
 #include "engine/treebounds.h"
 #include "engine/verifylist.h"
 
 #include <QHash>
+
+#include <algorithm>
 
 #include <atomic>
 #include <mutex>
@@ -89,15 +92,20 @@ public:
     {
         return destination.largestFile >= 0 && size > destination.largestFile;
     }
-    // The room the copy will take there, as the count found it: what it writes, what of that
-    // comes from the same device (where a clone takes none), what it replaces, and the largest
-    // file replaced, which stays until its copy is whole.
+    // Listed by the count as too large for the destination, and never begun; the copy phase
+    // asks by the path the file is listed under. Written by the count only, before the copy.
+    void listTooLarge(const Path &path);
+    bool listedAsTooLarge(const Path &path) const
+    {
+        return std::find(m_tooLarge.cbegin(), m_tooLarge.cend(), path) != m_tooLarge.cend();
+    }
+    // The room the copy will take there, as the count found it: with every file written, and
+    // with those from the same device as clones, which take none.
     struct Room
     {
-        quint64 toWrite = 0;
-        quint64 fromSameDevice = 0;
-        quint64 replaced = 0;
-        quint64 largestReplaced = 0;
+        RoomNeed written;
+        RoomNeed cloned;
+        bool fromSameDevice = false;
     } room;
     // Source and destination of every file are one path: nothing to do.
     const bool samePath;
@@ -118,4 +126,5 @@ private:
     // Several files may be copied at once: what they share of the job is taken in turn.
     std::mutex m_timeStepsLock;
     std::mutex m_verifyListLock;
+    std::vector<Path> m_tooLarge;
 };
