@@ -244,8 +244,12 @@ bool Transfer::Files::serverCopyStep(TransferContext::State &context, qint64 siz
 bool Transfer::Files::passedBy(TransferContext::State &context, qint64 length, qint64 *advanced)
 {
     // The range shows the job no byte: the digest reads them from the source.
-    if (context.digester && !following && !hashSource(context, readAt, length))
+    if (context.digester && !following && !hashSource(context, readAt, length)) {
+        readAt = writeAt = releasedTo = sourceReleasedTo = 0;
+        if (sparse)
+            dataEnd = 0; // its runs of data are found again from the start
         return false;
+    }
     readAt = writeAt = readAt + length;
     // Nothing passed through memory: letting the range go would only push out the source's
     // pages that others have read, at a cost measured in tenths of a second a gigabyte.
@@ -284,14 +288,21 @@ void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
 }
 
 // The file's first bytes, as the kernel just copied them.
+// The digest of bytes the job did not read. Should the source fail to give them, the digest holds
+// a part of the range: it is begun again, and the caller copies the file again from its first
+// byte the plain way, which reads and hashes the same bytes.
 bool Transfer::Files::hashSource(TransferContext::State &context, qint64 from, qint64 length)
 {
     char *buffer = context.gatherBuffer();
     for (qint64 done = 0; done < length;) {
         const ssize_t got =
             ::pread(source, buffer, size_t(qMin(length - done, GatherBytes)), from + done);
-        if (got <= 0)
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            context.digester->reset();
             return false;
+        }
         context.digester->add(buffer, size_t(got));
         done += got;
     }
