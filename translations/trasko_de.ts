@@ -186,7 +186,7 @@
     </message>
     <message>
         <source>Keep dates</source>
-        <translation>Datum beibehalten</translation>
+        <translation>Änderungsdatum beibehalten</translation>
     </message>
     <message>
         <source>Start</source>
@@ -418,7 +418,7 @@
     </message>
     <message>
         <source>Looking at the room at the destination…</source>
-        <translation>Prüfe den Platz am Ziel…</translation>
+        <translation>Prüfe freien Speicherplatz am Ziel…</translation>
     </message>
     <message>
         <source>Cancelling: writing what was copied to the destination…</source>
@@ -542,6 +542,13 @@
     <message>
         <source>Unknown error</source>
         <translation>Unbekannter Fehler</translation>
+    </message>
+</context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Copying files</source>
+        <translation>Dateien werden kopiert</translation>
     </message>
 </context>
 </TS>

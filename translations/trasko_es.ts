@@ -544,4 +544,11 @@
         <translation>Error desconocido</translation>
     </message>
 </context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Copying files</source>
+        <translation>Copiando archivos</translation>
+    </message>
+</context>
 </TS>

@@ -544,4 +544,11 @@
         <translation>Erreur inconnue</translation>
     </message>
 </context>
+<context>
+    <name>SleepInhibitor</name>
+    <message>
+        <source>Copying files</source>
+        <translation>Copie de fichiers en cours</translation>
+    </message>
+</context>
 </TS>

@@ -7,6 +7,7 @@
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -53,7 +54,8 @@ void SleepInhibitor::hold()
         QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
     // "block": sleep is refused while the lock is held, not merely put off for a few seconds.
     inhibit << QStringLiteral("sleep") << QLatin1String(Identity::Application)
-            << QStringLiteral("Copying files") << QStringLiteral("block");
+            << QCoreApplication::translate("SleepInhibitor", "Copying files")
+            << QStringLiteral("block");
     m_request = new QDBusPendingCallWatcher(bus.asyncCall(inhibit));
     QObject::connect(m_request, &QDBusPendingCallWatcher::finished, m_request,
                      [this] { lockArrived(); });
