@@ -24,25 +24,11 @@ namespace {
 
 constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// The kind the listing reports without a call of its own; Unknown where it does not say.
+// The kind the listing reports without a call of its own, read as a mode would be; Unknown where
+// it does not say.
 EntryKind kindOfEntry(unsigned char type)
 {
-    switch (type) {
-    case DT_DIR:
-        return EntryKind::Folder;
-    case DT_REG:
-        return EntryKind::File;
-    case DT_FIFO:
-        return EntryKind::Pipe;
-    case DT_SOCK:
-        return EntryKind::Socket;
-    case DT_CHR:
-        return EntryKind::CharacterDevice;
-    case DT_BLK:
-        return EntryKind::BlockDevice;
-    default:
-        return EntryKind::Unknown;
-    }
+    return kindOf(DTTOIF(type));
 }
 
 // A link that leads nowhere, or round in a circle, as against one that may not be followed.
