@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +57,15 @@ bool setModifiedTimeAt(int folder, const Path &name, const timespec &modified, S
 bool closeDescriptor(int fd, SystemError *error);
 // A call the system or the file system does not offer.
 bool isUnsupported(int error);
+// pread(), asked again when a signal interrupts it.
+inline ssize_t readFrom(int fd, void *into, size_t length, qint64 at)
+{
+    ssize_t got;
+    do {
+        got = ::pread(fd, into, length, at);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
 using Linux::heldInMemory;
 
 struct Folder::Native

@@ -57,10 +57,7 @@ ReadBack::Result ReadBack::step(qint64 maxBytes, qint64 *advanced, SystemError *
     File &f = *m_file;
     TransferContext::State &context = *m_context.m_state;
     char *buffer = context.gatherBuffer();
-    ssize_t got;
-    do {
-        got = ::pread(f.fd, buffer, size_t(qMin<qint64>(maxBytes, GatherBytes)), f.at);
-    } while (got < 0 && errno == EINTR);
+    const ssize_t got = readFrom(f.fd, buffer, size_t(qMin<qint64>(maxBytes, GatherBytes)), f.at);
     *advanced = qMax<ssize_t>(got, 0);
     if (got < 0) {
         *error = SystemError::posix(errno);

@@ -138,9 +138,7 @@ Transfer::Result Transfer::step(qint64 maxBytes, qint64 *advanced, SystemError *
         return read;
     if (!f.viaPipe) {
         char *into = context.gatherBuffer() + f.held;
-        do {
-            got = ::pread(f.source, into, want, f.readAt);
-        } while (got < 0 && errno == EINTR);
+        got = readFrom(f.source, into, want, f.readAt);
         if (got < 0) {
             *error = SystemError::posix(errno);
             return Result::ReadFailed;
@@ -197,14 +195,8 @@ Transfer::Result Transfer::Files::passHole(TransferContext::State &context, qint
 bool Transfer::Files::copyInOne(TransferContext::State &context, size_t want, qint64 *advanced)
 {
     const ssize_t got = Linux::copyRange(source, temporary, 0, want);
-    if (got > 0) {
-        readAt = writeAt = got;
-        *advanced = got;
-        // The kernel's copy shows the job no byte: the digest reads them from the cache.
-        if (context.digester && !following && !hashSource(context, 0, got))
-            readAt = writeAt = *advanced = 0;
-        return *advanced > 0;
-    }
+    if (got > 0)
+        return passedBy(context, got, advanced);
     // Refused between these file systems, or not at all: not asked again in this job.
     if (got < 0 && (isUnsupported(errno) || errno == EXDEV || errno == EPERM || errno == EBADF))
         context.rangeCopy = false;
@@ -279,15 +271,10 @@ void Transfer::Files::beginDigest(TransferContext::State &context, qint64 size)
     following = size > PipeThreshold;
     if (following)
         context.follower->begin([fd = source](qint64 at, char *into, qint64 length) {
-            ssize_t got;
-            do {
-                got = ::pread(fd, into, size_t(length), at);
-            } while (got < 0 && errno == EINTR);
-            return qint64(got);
+            return qint64(readFrom(fd, into, size_t(length), at));
         });
 }
 
-// The file's first bytes, as the kernel just copied them.
 // The digest of bytes the job did not read. Should the source fail to give them, the digest holds
 // a part of the range: it is begun again, and the caller copies the file again from its first
 // byte the plain way, which reads and hashes the same bytes.
@@ -296,9 +283,7 @@ bool Transfer::Files::hashSource(TransferContext::State &context, qint64 from, q
     char *buffer = context.gatherBuffer();
     for (qint64 done = 0; done < length;) {
         const ssize_t got =
-            ::pread(source, buffer, size_t(qMin(length - done, GatherBytes)), from + done);
-        if (got < 0 && errno == EINTR)
-            continue;
+            readFrom(source, buffer, size_t(qMin(length - done, GatherBytes)), from + done);
         if (got <= 0) {
             context.digester->reset();
             return false;

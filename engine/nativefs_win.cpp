@@ -338,15 +338,22 @@ bool Folder::removeFile(const Path &name, SystemError *error) const
     return false;
 }
 
+QString fileSystemOf(HANDLE handle)
+{
+    wchar_t name[MAX_PATH + 1] = {};
+    return ::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, name,
+                                           MAX_PATH + 1)
+               ? QString::fromWCharArray(name)
+               : QString();
+}
+
 // The file system's kind tells: FAT keeps two seconds, exFAT 10 ms, NTFS, ReFS and network
 // shares 100 ns.
 qint64 Folder::timeResolutionNs(const Path &) const
 {
-    wchar_t name[MAX_PATH + 1] = {};
-    if (!::GetVolumeInformationByHandleW(Native::of(*this), nullptr, 0, nullptr, nullptr, nullptr,
-                                         name, MAX_PATH + 1))
+    const QString kind = fileSystemOf(Native::of(*this));
+    if (kind.isEmpty())
         return 0;
-    const QString kind = QString::fromWCharArray(name);
     if (kind.startsWith(QLatin1String("FAT"), Qt::CaseInsensitive))
         return 2000000000;
     if (kind.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) == 0)
@@ -361,19 +368,6 @@ bool Folder::makeFolder(const Path &name, Permissions, SystemError *error) const
     *error = lastError();
     return false;
 }
-
-namespace {
-
-QString fileSystemOf(HANDLE handle)
-{
-    wchar_t name[MAX_PATH + 1] = {};
-    return ::GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, nullptr, name,
-                                           MAX_PATH + 1)
-               ? QString::fromWCharArray(name)
-               : QString();
-}
-
-} // namespace
 
 qint64 Folder::largestFile() const
 {

@@ -21,6 +21,9 @@ const wchar_t *chars(const QString &text);
 // so that errorText() gives the system's own words for it.
 SystemError errorOf(DWORD code);
 SystemError lastError();
+// The name of the file system holding handle ("NTFS", "FAT32", "ReFS"), or empty where the
+// system will not say.
+QString fileSystemOf(HANDLE handle);
 
 struct Folder::Native
 {

@@ -4,6 +4,8 @@
 #include "engine/nativefs_win_p.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace NativeFs {
 
@@ -30,7 +32,26 @@ struct TransferContext::State
     // Of the file in hand, with digests on.
     std::unique_ptr<Digester> digester;
     bool keepDates = false;
+    // The unit a clone is made in on each volume met, 0 where it makes none: asked once, since
+    // on a share each question is a trip to the server.
+    std::vector<std::pair<DWORD, qint64>> cloneUnits;
+    qint64 cloneUnit(DWORD volume, HANDLE onVolume);
 };
+
+qint64 TransferContext::State::cloneUnit(DWORD volume, HANDLE onVolume)
+{
+    for (const auto &[known, unit] : cloneUnits) {
+        if (known == volume)
+            return unit;
+    }
+    FILE_STORAGE_INFO storage = {};
+    qint64 unit = 0;
+    if (fileSystemOf(onVolume) == QLatin1String("ReFS") &&
+        ::GetFileInformationByHandleEx(onVolume, FileStorageInfo, &storage, sizeof storage))
+        unit = qMax<qint64>(storage.PhysicalBytesPerSectorForPerformance, 4096);
+    cloneUnits.emplace_back(volume, unit);
+    return unit;
+}
 
 TransferContext::TransferContext(Digests digests, Dates dates)
     : m_state(std::make_unique<State>()), m_digests(digests), m_dates(dates)
@@ -52,7 +73,7 @@ struct Transfer::Files
     };
     bool drain(char *buffer, Drain how, SystemError *error);
     // Readies the copy to share the source's blocks, where both lie on one ReFS volume.
-    void beginClone(qint64 size);
+    void beginClone(TransferContext::State &context, const Folder &target, qint64 size);
     enum class Cloned
     {
         Range,
@@ -94,17 +115,12 @@ bool Transfer::Files::drain(char *buffer, Drain how, SystemError *error)
     return true;
 }
 
-void Transfer::Files::beginClone(qint64 size)
+void Transfer::Files::beginClone(TransferContext::State &context, const Folder &target, qint64 size)
 {
-    wchar_t name[MAX_PATH + 1] = {};
-    FILE_STORAGE_INFO storage = {};
-    BY_HANDLE_FILE_INFORMATION target = {};
-    if (size == 0 || !::GetFileInformationByHandle(temporary, &target) ||
-        target.dwVolumeSerialNumber != opened.dwVolumeSerialNumber ||
-        !::GetVolumeInformationByHandleW(temporary, nullptr, 0, nullptr, nullptr, nullptr, name,
-                                         MAX_PATH + 1) ||
-        QString::fromWCharArray(name) != QLatin1String("ReFS") ||
-        !::GetFileInformationByHandleEx(source, FileStorageInfo, &storage, sizeof storage))
+    const qint64 unit = size > 0 && target.id().device == opened.dwVolumeSerialNumber
+                            ? context.cloneUnit(opened.dwVolumeSerialNumber, source)
+                            : 0;
+    if (unit == 0)
         return;
     // The copy is sized first; a sparse source wants a sparse copy.
     FILE_END_OF_FILE_INFO end{};
@@ -114,9 +130,7 @@ void Transfer::Files::beginClone(qint64 size)
         !::DeviceIoControl(temporary, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr))
         return;
     if (::SetFileInformationByHandle(temporary, FileEndOfFileInfo, &end, sizeof end))
-        clusterBytes = storage.PhysicalBytesPerSectorForPerformance > 0
-                           ? qMax<qint64>(storage.PhysicalBytesPerSectorForPerformance, 4096)
-                           : 4096;
+        clusterBytes = unit;
 }
 
 Transfer::Files::Cloned Transfer::Files::cloneStep(qint64 size, qint64 *advanced,
@@ -192,7 +206,7 @@ Transfer::Result Transfer::open(const Folder &source, const Path &sourceName, co
     f.named = true;
     // A clone shows the job no byte: where digests are taken, the bytes are read.
     if (!m_context.m_state->digester)
-        f.beginClone(m_size);
+        f.beginClone(*m_context.m_state, target, m_size);
     return Result::Ok;
 }
 
