@@ -25,7 +25,8 @@ public:
 
     QString file() const { return m_file; }
     CopyErrorCode code() const { return m_code; }
-    // Fixed English text; "Unknown error" for any value outside the six codes.
+    // The code's text, translated where a translation is installed; "Unknown error" for any
+    // value outside the six codes.
     QString message() const;
     // The operating system's own words for the cause ("Permission denied"); empty when the
     // system reported none.

@@ -1,7 +1,11 @@
 #include "engine/copyphase.h"
 
 #include "engine/filecopy.h"
+#include "engine/filesinhand.h"
 #include "engine/transferpool.h"
+
+// The window shows each file in flight from a slot of its own.
+static_assert(FilesInHand::Slots >= CopyPhase::FilesInFlight);
 
 CopyPhase::CopyPhase() : JobPhase(PhaseKind::Copy) {}
 
@@ -15,7 +19,7 @@ void CopyPhase::run(Job &job)
     TreeWalk(job, Phase::Copy, *this).run();
     m_pool.reset(); // every file in flight done
     // The read-back's work was planned as all of the copy's; now it is known.
-    if (job.options().verification == CopyOptions::Verification::ReadBack)
+    if (job.verifies())
         job.record(PhaseKind::Verify).setWork(job.verifyList.files(), job.verifyList.bytes());
 }
 
@@ -34,8 +38,8 @@ void CopyPhase::file(TreeWalk &walk, Frame &frame, const NativeFs::Path &name,
     if (listed)
         task.listed = *listed;
     task.sourcePath = walk.path();
-    if (job.options().verification == CopyOptions::Verification::ReadBack)
-        task.namesBelowRoot = walk.namesBelowRoot();
+    if (job.verifies() && !frame.shared->namesBelowRoot)
+        frame.shared->namesBelowRoot = walk.namesBelowRoot();
     if (manyInFlight(frame)) {
         if (!m_pool) {
             m_pool = std::make_unique<TransferPool>(

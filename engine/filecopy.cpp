@@ -39,9 +39,7 @@ void FileCopy::run()
 {
     // Listed by the count, never begun, whatever its size now: one that has grown too large
     // since fails as it is written, with the system's reason.
-    if (m_job.destination.largestFile >= 0 &&
-        m_job.listedAsTooLarge(m_task.listed ? *m_task.listed
-                                             : NativeFs::join(m_task.sourcePath, m_name)))
+    if (m_job.listedAnyAsTooLarge() && m_job.listedAsTooLarge(m_task.recordPath()))
         return;
     // Nothing can lie in a folder the job made: neither a file of the name nor a leftover.
     Status target;
@@ -200,13 +198,12 @@ void FileCopy::placed(const Transfer &transfer)
     m_record.addSucceeded();
     m_task.shared->written.note(m_target, m_name);
     // By the folder it went to, as the walk reached it, for the read-back to find it again.
-    if (m_job.options().verification == CopyOptions::Verification::ReadBack)
-        m_job.noteCopied(m_target.id(), m_task.namesBelowRoot, m_task.sourcePath, m_name,
+    if (m_job.verifies())
+        m_job.noteCopied(m_target.id(), *m_task.shared->namesBelowRoot, m_task.sourcePath, m_name,
                          transfer.size(), transfer.digest(), m_task.listed);
 }
 
 void FileCopy::fail(CopyErrorCode code, const QString &reason)
 {
-    m_job.addFailure(m_task.listed ? *m_task.listed : NativeFs::join(m_task.sourcePath, m_name),
-                     code, reason);
+    m_job.addFailure(m_task.recordPath(), code, reason);
 }

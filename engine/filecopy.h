@@ -27,8 +27,8 @@ struct FileTask
     // its folder does.
     std::optional<Path> listed;
     Path sourcePath;
-    // Where the copy goes below the target root, for the read-back (with verification only).
-    std::vector<Path> namesBelowRoot;
+    // The path the file's records name.
+    Path recordPath() const { return listed ? *listed : NativeFs::join(sourcePath, name); }
     // Out of descriptors: the walk's folders give theirs back, once; where the walk goes on
     // meanwhile, nothing.
     std::function<bool()> relieve;

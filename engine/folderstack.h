@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 enum class TargetState
@@ -27,6 +28,9 @@ struct FolderShared
     std::once_flag leftoversCleared;
     NativeFs::Folder heldSource;
     NativeFs::Folder heldTarget;
+    // Where the folder lies below the target root, for the read-back (with verification only):
+    // set by the walk before the first of its files is copied.
+    std::optional<std::vector<NativeFs::Path>> namesBelowRoot;
 };
 
 // One folder of the walk: a source folder and its destination, with what is left to do there.

@@ -69,6 +69,7 @@ public:
                     const NativeFs::Status &targetStatus);
     void keepFolderDate(const Frame &frame, qint64 sourceNs, const Path &record);
     bool keepsDates() const { return options().dates == CopyOptions::Dates::Keep; }
+    bool verifies() const { return options().verification == CopyOptions::Verification::ReadBack; }
     // Before the first file is copied into a folder that was there before the job.
     void clearLeftovers(const NativeFs::Folder &target, FolderShared &shared);
     // A destination folder written to: its file system is written out at the end.
@@ -99,6 +100,7 @@ public:
     {
         return std::find(m_tooLarge.cbegin(), m_tooLarge.cend(), path) != m_tooLarge.cend();
     }
+    bool listedAnyAsTooLarge() const { return !m_tooLarge.empty(); }
     // The room the copy will take there, as the count found it: with every file written, and
     // with those from the same device as clones, which take none.
     struct Room

@@ -80,8 +80,11 @@ void Processor::run()
         m_failures.clear();
     }
     m_failureCount.store(0);
-    m_elapsedBankedMs.store(0);
-    m_runStartMs.store(steadyNowMs());
+    {
+        const std::lock_guard locker(m_clockLock);
+        m_elapsedBankedMs = 0;
+        m_runStartMs = steadyNowMs();
+    }
 
     Job job(*this);
     for (const std::unique_ptr<JobPhase> &phase : m_phases) {
@@ -172,12 +175,12 @@ quint32 Processor::elapsedSeconds() const
 
 qint64 Processor::elapsedMilliseconds() const
 {
-    const qint64 start = m_runStartMs.load();
-    if (start < 0)
+    const std::lock_guard locker(m_clockLock);
+    if (m_runStartMs < 0)
         return 0;
-    qint64 ms = m_elapsedBankedMs.load();
-    if (m_clockStops.load() == 0)
-        ms += steadyNowMs() - start;
+    qint64 ms = m_elapsedBankedMs;
+    if (m_clockStops == 0)
+        ms += steadyNowMs() - m_runStartMs;
     return qMax<qint64>(ms, 0);
 }
 
@@ -278,16 +281,15 @@ void Processor::askForRoom(quint64 needed, quint64 free)
 void Processor::stopClock()
 {
     const std::lock_guard locker(m_clockLock);
-    const qint64 start = m_runStartMs.load();
-    if (m_clockStops.fetch_add(1) == 0 && start >= 0)
-        m_elapsedBankedMs.fetch_add(steadyNowMs() - start);
+    if (m_clockStops++ == 0 && m_runStartMs >= 0)
+        m_elapsedBankedMs += steadyNowMs() - m_runStartMs;
 }
 
 void Processor::startClock()
 {
     const std::lock_guard locker(m_clockLock);
-    if (m_clockStops.fetch_sub(1) == 1)
-        m_runStartMs.store(steadyNowMs());
+    if (--m_clockStops == 0)
+        m_runStartMs = steadyNowMs();
 }
 
 void Processor::waitWhilePaused()

@@ -122,13 +122,14 @@ private:
     // Written by the worker only; read by the GUI at any time.
     FilesInHand m_filesInHand;
     std::atomic<int> m_failureCount{0};
-    // Milliseconds on a steady clock; -1 until the job runs.
-    std::atomic<qint64> m_runStartMs{-1};
-    std::atomic<qint64> m_elapsedBankedMs{0};
-    // Running time stops while the job is paused or waits for an answer about room. Each stop
-    // is counted, so that one ending does not start the clock while the other lasts.
-    std::mutex m_clockLock;
-    std::atomic<int> m_clockStops{0};
+    // Running time, in milliseconds on a steady clock (the start -1 until the job runs), taken
+    // together under the lock. It stops while the job is paused or waits for an answer about
+    // room; each stop is counted, so that one ending does not start the clock while the other
+    // lasts.
+    mutable std::mutex m_clockLock;
+    qint64 m_runStartMs = -1;
+    qint64 m_elapsedBankedMs = 0;
+    int m_clockStops = 0;
     void stopClock();
     void startClock();
     // The question of room, while the job waits for its answer.

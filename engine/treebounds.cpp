@@ -1,8 +1,6 @@
 #include "engine/treebounds.h"
 #include "engine/reasons.h"
 
-#include "engine/copyrules.h"
-
 using NativeFs::EntryKind;
 using NativeFs::Folder;
 using NativeFs::FolderId;

@@ -20,8 +20,7 @@ constexpr qint64 VerifyStep = 512 * 1024;
 
 void VerifyPhase::run(Job &job)
 {
-    if (job.options().verification != CopyOptions::Verification::ReadBack ||
-        job.verifyList.files() == 0 || job.cancelled())
+    if (!job.verifies() || job.verifyList.files() == 0 || job.cancelled())
         return;
     for (const VerifyList::Folder &folder : job.verifyList.folders()) {
         if (job.cancelled())

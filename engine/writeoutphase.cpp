@@ -25,8 +25,11 @@ void WriteOutPhase::run(Job &job)
 PhaseProgress WriteOutPhase::progress() const
 {
     PhaseProgress progress{PhaseKind::WriteOut};
+    // The kernel's counters are read only once there is something of this phase to show.
+    if (!m_started.load() || !m_atJobStart)
+        return progress;
     const std::optional<NativeFs::WriteBacklog> now = NativeFs::writeBacklog();
-    if (!m_started.load() || !now || !m_atJobStart)
+    if (!now)
         return progress;
     const quint64 others = m_atJobStart->pendingBytes;
     progress.bytesDone = now->writtenBytes - qMin(now->writtenBytes, m_writtenAtStart.load());
