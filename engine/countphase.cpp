@@ -31,12 +31,12 @@ void CountPhase::file(TreeWalk &walk, Frame &frame, const NativeFs::Path &name,
         return;
     }
     Job::Room &room = job.room;
-    const bool sameDevice = frame.sourceId.device == job.destination.device;
+    const bool sameDevice = frame.source.id().device == job.destination.device;
     const quint64 replaced = target.exists && target.isFile() ? quint64(target.size) : 0;
     room.written.add(quint64(source.size), replaced);
     room.cloned.add(sameDevice ? 0 : quint64(source.size), replaced);
     room.fromSameDevice = room.fromSameDevice || sameDevice;
     job.record(PhaseKind::Copy).planWork(1, quint64(source.size));
-    if (job.options().verification == CopyOptions::Verification::ReadBack)
+    if (job.verifies())
         job.record(PhaseKind::Verify).planWork(1, quint64(source.size));
 }
