@@ -58,7 +58,7 @@ JobFigures::Shown JobFigures::update(const Reading &reading)
     shown.processed =
         count.arg(QString::number(copy.filesDone), Formats::size(double(copy.bytesDone)));
     shown.elapsed = Formats::duration(quint32(reading.elapsedMs / 1000));
-    shown.secondsLeft = timeLeft(reading);
+    shown.secondsLeft = timeLeft(reading, all);
     shown.remaining = shown.secondsLeft ? Formats::duration(*shown.secondsLeft) : tr("Unknown");
     // To the millisecond: whole seconds read "0 Bytes/sec" for the first one and jump after. A
     // job that moved bytes within its first millisecond had one going.
@@ -71,12 +71,13 @@ JobFigures::Shown JobFigures::update(const Reading &reading)
     return shown;
 }
 
-std::optional<quint32> JobFigures::timeLeft(const Reading &reading)
+std::optional<quint32> JobFigures::timeLeft(const Reading &reading,
+                                            const RemainingTime::Sample &all)
 {
     if (reading.phase == PhaseKind::WriteOut)
         return m_remaining.updateWriteOut(reading.elapsedMs, phaseOf(reading, PhaseKind::WriteOut),
-                                          work(reading));
-    return m_remaining.update(work(reading));
+                                          all);
+    return m_remaining.update(all);
 }
 
 JobFigures::Outcome JobFigures::outcome(const Processor &processor)

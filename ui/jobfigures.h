@@ -61,7 +61,7 @@ public:
     static Outcome outcome(const Processor &processor);
 
 private:
-    std::optional<quint32> timeLeft(const Reading &reading);
+    std::optional<quint32> timeLeft(const Reading &reading, const RemainingTime::Sample &all);
 
     RemainingTime m_remaining;
 };

@@ -295,9 +295,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (writingOut() && !m_processor->isCancelled()) {
         m_form->labelStatus->setText(statusText(PhaseKind::WriteOut));
     } else if (!m_processor->isCancelled()) {
-        m_processor->cancel();
-        m_sleepInhibitor.hold(); // a paused job cancelled still writes out what it copied
-        m_form->labelStatus->setText(tr("Operation cancelling"));
+        on_buttonCancel_clicked();
     }
 }
 
